@@ -1,0 +1,1 @@
+#include "looks.h"

@@ -1,0 +1,7 @@
+#include "collection.h"
+
+namespace wishwell {
+
+Collection samples() { return parseBackup("{}"); }
+
+} // namespace wishwell

@@ -1,0 +1,55 @@
+#pragma once
+// One owner type per GDI and GDI+ handle kind, each releasing its object with the matching call.
+
+#include <windows.h>
+#include <objidl.h> // gdiplus.h needs it with WIN32_LEAN_AND_MEAN
+#include <gdiplus.h>
+
+#include <memory>
+
+namespace owners {
+
+template <auto release>
+struct Releaser {
+    template <typename T>
+    void operator()(T* object) const { release(object); }
+};
+
+template <typename T, auto release>
+using Owner = std::unique_ptr<T, Releaser<release>>;
+
+using namespace Gdiplus;
+using Bitmap = Owner<GpBitmap, &DllExports::GdipDisposeImage>;
+using Graphics = Owner<GpGraphics, &DllExports::GdipDeleteGraphics>;
+using FontFamily = Owner<GpFontFamily, &DllExports::GdipDeleteFontFamily>;
+using Font = Owner<GpFont, &DllExports::GdipDeleteFont>;
+using StringFormat = Owner<GpStringFormat, &DllExports::GdipDeleteStringFormat>;
+using Path = Owner<GpPath, &DllExports::GdipDeletePath>;
+using Matrix = Owner<GpMatrix, &DllExports::GdipDeleteMatrix>;
+using Brush = Owner<GpBrush, &DllExports::GdipDeleteBrush>;
+using Pen = Owner<GpPen, &DllExports::GdipDeletePen>;
+using ImageAttributes = Owner<GpImageAttributes, &DllExports::GdipDisposeImageAttributes>;
+
+inline void deleteGdiObject(void* object) { DeleteObject(static_cast<HGDIOBJ>(object)); }
+using GdiBitmap = Owner<std::remove_pointer_t<HBITMAP>, &deleteGdiObject>;
+using GdiFont = Owner<std::remove_pointer_t<HFONT>, &deleteGdiObject>;
+inline void deleteDc(HDC dc) { DeleteDC(dc); }
+using MemoryDc = Owner<std::remove_pointer_t<HDC>, &deleteDc>;
+
+// BeginPaint on construction, EndPaint on every way out.
+class PaintScope {
+public:
+    explicit PaintScope(HWND window) : window_(window), dc_(BeginPaint(window, &paint_)) {}
+    ~PaintScope() { EndPaint(window_, &paint_); }
+    PaintScope(const PaintScope&) = delete;
+    PaintScope& operator=(const PaintScope&) = delete;
+    HDC dc() const { return dc_; }
+    const PAINTSTRUCT& paint() const { return paint_; }
+
+private:
+    HWND window_;
+    PAINTSTRUCT paint_{};
+    HDC dc_;
+};
+
+} // namespace owners

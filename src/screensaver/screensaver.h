@@ -1,0 +1,77 @@
+#pragma once
+// The process-wide state of the screensaver and the functions its source files call on each other.
+// Everything here is touched only on the one GUI thread.
+
+#include <windows.h>
+
+#include "collection.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+// ---- Process-wide globals (defined in main.cpp) ----------------------------------------------
+extern HINSTANCE instance;
+extern std::filesystem::path directory;      // the data folder
+extern wishwell::Collection collection;      // the active collection
+extern wishwell::Collection previewCollection; // the samples, refilled whenever views open
+extern std::vector<HWND> views;              // open display windows, in creation order
+extern bool reduced;                         // reduced motion
+extern bool externalSaver;                   // started with /s: closing the views ends the program
+extern bool childPreview;                    // started with /p: closing the views ends the program
+extern std::uint64_t started;                // GetTickCount64() when the views opened
+extern HWND settings;                        // the settings window while it exists
+extern POINT initialMouse;                   // the cursor when the views opened
+extern bool showSample;                      // draw previewCollection instead of collection
+extern bool closing;                         // closeViews is running
+extern HFONT uiFont;                         // the settings window's font
+extern HWND statusLabel;                     // the settings window's status line
+
+// ---- Text and messages (main.cpp) ----------------------------------------------------------
+// UTF-8 to UTF-16; raises "Invalid UTF-8 text." for anything that is not well-formed UTF-8.
+std::wstring widen(const std::string& text);
+// The one warning box, captioned "Wishwell Lumiary". Never raises.
+void error(HWND owner, const std::string& message);
+// The program's entry point, with the whole start-up, message loop and shut-down.
+int runProgram(HINSTANCE module, const wchar_t* commandLine);
+
+// ---- Monitor views (views.cpp) -----------------------------------------------------------
+void startViews(bool sample);
+BOOL CALLBACK createMonitor(HMONITOR monitor, HDC dc, LPRECT rect, LPARAM data);
+void closeViews();
+
+// ---- Display window (display.cpp) ----------------------------------------------------------
+LRESULT CALLBACK saverProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// ---- Settings window (settings.cpp) ---------------------------------------------------------
+LRESULT CALLBACK settingsProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+HWND control(HWND parent, const wchar_t* className, const wchar_t* text, DWORD style, int x, int y,
+             int width, int height, int id);
+void updateStatus();
+
+// ---- Storage (storage.cpp) -----------------------------------------------------------------
+// The local application-data folder joined with "Wishwell Lumiary"; not created.
+std::filesystem::path dataFolder();
+// The file's bytes, at most maximumBackupBytes of them.
+std::string readFile(const std::filesystem::path& file);
+// Writes a temporary file beside the target, flushes it, and moves it over the target.
+void atomicSave(const std::filesystem::path& target, const std::string& bytes);
+// The stored reduced-motion preference, or fallback when the file is missing or unusable.
+bool readReducedMotion(const std::filesystem::path& folder, bool fallback);
+// Writes "preferences.json" in the folder; raises what atomicSave raises.
+void saveReducedMotion(const std::filesystem::path& folder, bool value);
+
+// ---- Intention rendering (rendering.cpp) ---------------------------------------------------
+#include "owners.h"
+
+// One intention rendered once per page into a transparent 420-pixel-wide image.
+struct Sprite {
+    owners::Bitmap bitmap;
+    float width = 0;
+    float height = 0;
+};
+
+Sprite buildSprite(const wishwell::Item& item);
+// Draws "SAMPLE INTENTIONS" in the lower left corner of a width x height frame.
+void drawBanner(Gdiplus::GpGraphics* graphics, int width, int height);
