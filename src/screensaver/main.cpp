@@ -145,21 +145,25 @@ std::wstring widen(const std::string& text) {
     return convert(CP_UTF8, MB_ERR_INVALID_CHARS, text);
 }
 
-void error(HWND owner, const std::string& message) {
-    // Never raises: the callers are the failure handlers themselves. A text that is not UTF-8
-    // comes from the system in the ANSI code page (the standard library's file-system messages
-    // end in FormatMessageA's text), so it is shown decoded from that code page instead.
+std::wstring messageText(const std::string& message) {
+    // A text that is not UTF-8 comes from the system in the ANSI code page: the standard library's
+    // file-system messages end in FormatMessageA's text ("Acc\xe8s refus\xe9." on a French Windows).
     try {
-        std::wstring text;
-        try {
-            text = widen(message);
-        } catch (const std::runtime_error&) {
-            text = convert(CP_ACP, 0, message);
-        }
-        MessageBoxW(owner, text.c_str(), caption, MB_ICONWARNING);
-    } catch (...) {
-        MessageBoxW(owner, L"Something went wrong.", caption, MB_ICONWARNING);
+        return widen(message);
+    } catch (const std::runtime_error&) {
+        return convert(CP_ACP, 0, message);
     }
+}
+
+void error(HWND owner, const std::string& message) {
+    // Never raises: the callers are the failure handlers themselves.
+    std::wstring text;
+    try {
+        text = messageText(message);
+    } catch (...) {
+        text = L"Something went wrong.";
+    }
+    MessageBoxW(owner, text.c_str(), caption, MB_ICONWARNING);
 }
 
 int runProgram(HINSTANCE module, const wchar_t* commandLine) {

@@ -1,1 +1,78 @@
+// UTF-8 to UTF-16 at the Windows boundary, and the text the warning box shows.
+
+#include "screensaver.h"
+
 #include <gtest/gtest.h>
+
+#include <stdexcept>
+
+namespace {
+
+std::string bytes(std::initializer_list<unsigned char> list) { return std::string(list.begin(), list.end()); }
+
+TEST(Widen, ConvertsWellFormedUtf8) {
+    struct Case {
+        const char* name;
+        std::string input;
+        std::wstring expected;
+    };
+    const Case cases[] = {
+        {"empty", "", L""},
+        {"two-byte letter", bytes({0xC3, 0xA9}), L"\u00E9"},
+        {"three-byte dot", bytes({0xC2, 0xB7}), L"\u00B7"},
+        {"four bytes become a surrogate pair", bytes({0xF0, 0x9F, 0x98, 0x80}),
+         std::wstring{wchar_t(0xD83D), wchar_t(0xDE00)}},
+        {"embedded zero byte", std::string("a\0b", 3), std::wstring(L"a\0b", 3)},
+        {"highest code point", bytes({0xF4, 0x8F, 0xBF, 0xBF}),
+         std::wstring{wchar_t(0xDBFF), wchar_t(0xDFFF)}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(widen(c.input), c.expected);
+    }
+}
+
+TEST(Widen, RejectsAnythingThatIsNotUtf8) {
+    struct Case {
+        const char* name;
+        std::string input;
+    };
+    const Case cases[] = {
+        {"lone FF", bytes({0xFF})},
+        {"stray continuation byte", bytes({'a', 0x80, 'b'})},
+        {"truncated sequence", bytes({0xE2, 0x82})},
+        {"overlong slash", bytes({0xC0, 0xAF})},
+        {"overlong three-byte form", bytes({0xE0, 0x80, 0xAF})},
+        {"encoded surrogate", bytes({0xED, 0xA0, 0x80})},
+        {"above U+10FFFF", bytes({0xF4, 0x90, 0x80, 0x80})},
+        {"one bad byte after good text", "I believe in myself." + bytes({0xFE})},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        try {
+            widen(c.input);
+            ADD_FAILURE() << "accepted";
+        } catch (const std::runtime_error& failure) {
+            EXPECT_STREQ(failure.what(), "Invalid UTF-8 text.");
+        }
+    }
+}
+
+TEST(MessageText, ShowsUtf8AsItStands) {
+    EXPECT_EQ(messageText("Could not open the file."), L"Could not open the file.");
+    EXPECT_EQ(messageText("Zo" + bytes({0xC3, 0xAB})), L"Zo\u00EB");
+}
+
+TEST(MessageText, ShowsSystemTextInTheAnsiCodePageInsteadOfRaising) {
+    // "Accès refusé." as FormatMessageA gives it on a French Windows (code page 1252).
+    const std::string ansi = "Acc" + bytes({0xE8}) + "s refus" + bytes({0xE9}) + ".";
+    std::wstring shown;
+    ASSERT_NO_THROW(shown = messageText(ansi));
+    ASSERT_EQ(shown.size(), ansi.size());
+    EXPECT_EQ(shown.substr(0, 3), L"Acc");
+    // The test prefix runs in an English locale, as most Windows installations in the West do.
+    ASSERT_EQ(GetACP(), 1252u);
+    EXPECT_EQ(shown, L"Acc\u00E8s refus\u00E9.");
+}
+
+} // namespace

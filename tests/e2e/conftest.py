@@ -1,0 +1,275 @@
+"""End-to-end harness: the real "Wishwell Lumiary.scr" under Wine, on a private X server per test.
+
+Every test gets its own X server, its own copy of the template Wine prefix and a throwaway HOME; at
+the end its programs, its wine server and its X server are stopped by their own ids.
+"""
+
+import json
+import os
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+from pathlib import Path
+
+import pytest
+from PIL import Image
+
+ROOT = Path(__file__).resolve().parents[2]
+SAVER_NAME = "Wishwell Lumiary.scr"
+
+
+def pytest_addoption(parser):
+    parser.addoption("--build", default=str(ROOT / "build" / "windows"), help="the windows build folder")
+
+
+def wait_until(condition, timeout=20.0, interval=0.1, what="the condition"):
+    """Polls condition() until it returns something truthy; fails the test at the deadline."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = condition()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            pytest.fail(f"timed out after {timeout} s waiting for {what}")
+        time.sleep(interval)
+
+
+def ensure_template(build):
+    template = Path(build).parent / "wine" / "template"
+    if not (template / ".ready").exists():
+        # wine-run creates the template under a lock when it is missing.
+        subprocess.run([str(ROOT / "tools" / "wine-run"), "cmd", "/c", "exit", "0"], check=False,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
+    assert (template / ".ready").exists(), "the Wine template prefix could not be created"
+    return template
+
+
+def start_xvfb(width=1920, height=1080):
+    read, write = os.pipe()
+    process = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", f"{width}x{height}x24",
+                                "-nolisten", "tcp", "-noreset"], pass_fds=(write,),
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(write)
+    with os.fdopen(read) as pipe:
+        number = pipe.readline().strip()
+    if not number:
+        process.kill()
+        pytest.fail("Xvfb did not start")
+    return process, f":{number}"
+
+
+DUAL_CONFIG = """
+Section "ServerFlags"
+    Option "Xinerama" "on"
+    Option "AutoAddDevices" "false"
+EndSection
+Section "Device"
+    Identifier "card0"
+    Driver "dummy"
+    VideoRam 64000
+EndSection
+Section "Device"
+    Identifier "card1"
+    Driver "dummy"
+    VideoRam 64000
+EndSection
+Section "Monitor"
+    Identifier "monitor0"
+    HorizSync 5.0 - 1000.0
+    VertRefresh 5.0 - 200.0
+    Modeline "1024x768" 65.00 1024 1048 1184 1344 768 771 777 806 -hsync -vsync
+    Modeline "800x600" 40.00 800 840 968 1056 600 601 605 628 +hsync +vsync
+EndSection
+Section "Screen"
+    Identifier "screen0"
+    Device "card0"
+    Monitor "monitor0"
+    DefaultDepth 24
+    SubSection "Display"
+        Depth 24
+        Modes "1024x768"
+        Virtual 1024 768
+    EndSubSection
+EndSection
+Section "Screen"
+    Identifier "screen1"
+    Device "card1"
+    Monitor "monitor0"
+    DefaultDepth 24
+    SubSection "Display"
+        Depth 24
+        Modes "800x600"
+        Virtual 800 600
+    EndSubSection
+EndSection
+Section "ServerLayout"
+    Identifier "layout"
+    Screen 0 "screen0"
+    Screen 1 "screen1" RightOf "screen0"
+EndSection
+"""
+
+
+def start_dual_xorg(work):
+    config = work / "xorg.conf"
+    config.write_text(DUAL_CONFIG)
+    empty = work / "xorg.conf.d"
+    empty.mkdir(exist_ok=True)
+    for number in range(60, 99):
+        if Path(f"/tmp/.X11-unix/X{number}").exists() or Path(f"/tmp/.X{number}-lock").exists():
+            continue
+        log = work / "xorg.log"
+        process = subprocess.Popen(["Xorg", f":{number}", "-config", str(config), "-configdir", str(empty),
+                                    "-noreset", "-nolisten", "tcp", "-logfile", str(log)],
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        display = f":{number}"
+        deadline = time.monotonic() + 20
+        while time.monotonic() < deadline:
+            if process.poll() is not None:
+                break
+            probe = subprocess.run(["xdpyinfo", "-display", display], stdout=subprocess.DEVNULL,
+                                   stderr=subprocess.DEVNULL) if shutil.which("xdpyinfo") else None
+            if (probe and probe.returncode == 0) or (not probe and Path(f"/tmp/.X11-unix/X{number}").exists()):
+                return process, display
+            time.sleep(0.1)
+        process.kill()
+        process.wait()
+        pytest.fail(f"Xorg with the dummy driver did not start; see {log}")
+    pytest.fail("no free X display number")
+
+
+class Wine:
+    """One private Wine prefix on one private X server."""
+
+    def __init__(self, build, work, display_process, display):
+        self.build = Path(build)
+        self.work = work
+        self.saver = self.build / SAVER_NAME
+        self.display_process = display_process
+        self.display = display
+        self.prefix = work / "prefix"
+        shutil.copytree(ensure_template(build), self.prefix, symlinks=True)  # never hard links
+        (work / "home").mkdir()
+        self.env = dict(os.environ, WINEPREFIX=str(self.prefix), DISPLAY=display, HOME=str(work / "home"),
+                        LANG="C.UTF-8", LC_ALL="C.UTF-8", WINEDEBUG="-all",
+                        WINEDLLOVERRIDES="mscoree,mshtml=")
+        self.processes = []
+
+    # ---- files -------------------------------------------------------------------------------
+    @property
+    def user_folder(self):
+        users = [p for p in (self.prefix / "drive_c" / "users").iterdir() if p.name != "Public"]
+        return users[0]
+
+    @property
+    def data_folder(self):
+        return self.user_folder / "AppData" / "Local" / "Wishwell Lumiary"
+
+    def windows_path(self, path):
+        """The path as Windows programs in this prefix see it (the Linux root is drive Z:)."""
+        path = Path(path).resolve()
+        drive_c = (self.prefix / "drive_c").resolve()
+        if drive_c in path.parents or path == drive_c:
+            return "C:\\" + str(path.relative_to(drive_c)).replace("/", "\\")
+        return "Z:" + str(path).replace("/", "\\")
+
+    # ---- programs ----------------------------------------------------------------------------
+    def reg_add(self, key, name, kind, value):
+        self.run_wine(["reg", "add", key, "/v", name, "/t", kind, "/d", str(value), "/f"], timeout=60)
+
+    def run_wine(self, args, timeout=60):
+        return subprocess.run(["wine", *args], env=self.env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                              timeout=timeout)
+
+    def restart_server(self):
+        """Monitors and some settings are cached while the wine server lives."""
+        subprocess.run(["wineserver", "-k"], env=self.env, timeout=30)
+        subprocess.run(["wineserver", "-w"], env=self.env, timeout=30)
+
+    def start(self, *args, program=None):
+        process = subprocess.Popen(["wine", str(program or self.saver), *args], env=self.env,
+                                   stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        self.processes.append(process)
+        return process
+
+    def run(self, *args, timeout=60):
+        process = self.start(*args)
+        return process.wait(timeout=timeout)
+
+    def windows(self):
+        """Every top-level window of other processes, with its controls, as the helper reads them."""
+        out = self.run_wine([str(self.build / "winlist.exe")], timeout=30).stdout.decode()
+        return [json.loads(line) for line in out.splitlines() if line.startswith("{")]
+
+    def monitors(self):
+        out = self.run_wine([str(self.build / "winlist.exe"), "--monitors"], timeout=30).stdout.decode()
+        rows = [json.loads(line) for line in out.splitlines() if line.startswith("{")]
+        return [r["monitor"] for r in rows if "monitor" in r], next(r["dpi"] for r in rows if "dpi" in r)
+
+    def wait_for_window(self, predicate, timeout=20.0, what="a window"):
+        return wait_until(lambda: next((w for w in self.windows() if predicate(w)), None), timeout, 0.2, what)
+
+    def wait_for_windows(self, predicate, count, timeout=20.0, what="windows"):
+        return wait_until(lambda: (lambda found: found if len(found) >= count else None)(
+            [w for w in self.windows() if predicate(w)]), timeout, 0.2, what)
+
+    def message_box(self, timeout=20.0):
+        """The open message box (a dialog with its text in the Static control 65535)."""
+        box = self.wait_for_window(lambda w: w["class"] == "#32770" and w["visible"], timeout, "a message box")
+        text = next((c["text"] for c in box["children"] if c["id"] == 65535), None)
+        return box, text
+
+    # ---- input and screen --------------------------------------------------------------------
+    def xdotool(self, *args):
+        subprocess.run(["xdotool", *map(str, args)], env=self.env, check=True, timeout=30)
+
+    def key(self, *keys):
+        self.xdotool("key", *keys)
+
+    def type(self, text):
+        self.xdotool("type", "--delay", "20", text)
+
+    def click(self, x, y, button=1):
+        self.xdotool("mousemove", x, y, "click", button)
+
+    def screenshot(self, path=None):
+        path = Path(path or self.work / f"screen-{time.monotonic_ns()}.png")
+        subprocess.run(["import", "-display", self.display, "-window", "root", str(path)], check=True,
+                       timeout=30, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        return Image.open(path).convert("RGB")
+
+    def close(self):
+        for process in self.processes:
+            if process.poll() is None:
+                process.kill()
+                try:
+                    process.wait(timeout=10)
+                except subprocess.TimeoutExpired:
+                    pass
+        subprocess.run(["wineserver", "-k"], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                       timeout=30)
+        if self.display_process.poll() is None:
+            self.display_process.send_signal(signal.SIGTERM)
+            try:
+                self.display_process.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.display_process.kill()
+                self.display_process.wait()
+
+
+@pytest.fixture
+def wine(request, tmp_path):
+    display_process, display = start_xvfb()
+    session = Wine(request.config.getoption("--build"), tmp_path, display_process, display)
+    yield session
+    session.close()
+
+
+@pytest.fixture
+def dual_wine(request, tmp_path):
+    display_process, display = start_dual_xorg(tmp_path)
+    session = Wine(request.config.getoption("--build"), tmp_path, display_process, display)
+    yield session
+    session.close()
