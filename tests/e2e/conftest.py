@@ -82,6 +82,13 @@ Section "Monitor"
     Modeline "1024x768" 65.00 1024 1048 1184 1344 768 771 777 806 -hsync -vsync
     Modeline "800x600" 40.00 800 840 968 1056 600 601 605 628 +hsync +vsync
 EndSection
+Section "Monitor"
+    Identifier "monitor1"
+    HorizSync 5.0 - 1000.0
+    VertRefresh 5.0 - 200.0
+    Modeline "1024x768" 65.00 1024 1048 1184 1344 768 771 777 806 -hsync -vsync
+    Modeline "800x600" 40.00 800 840 968 1056 600 601 605 628 +hsync +vsync
+EndSection
 Section "Screen"
     Identifier "screen0"
     Device "card0"
@@ -96,7 +103,7 @@ EndSection
 Section "Screen"
     Identifier "screen1"
     Device "card1"
-    Monitor "monitor0"
+    Monitor "monitor1"
     DefaultDepth 24
     SubSection "Display"
         Depth 24
