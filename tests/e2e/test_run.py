@@ -1,0 +1,119 @@
+"""The full-screen run (/s) and the preview inside a host window (/p), as Windows starts them."""
+
+import json
+import subprocess
+
+import pytest
+
+from conftest import wait_until
+
+SAVER_CLASS = "WishwellSaver"
+
+
+def saver_windows(wine, count):
+    return wine.wait_for_windows(lambda w: w["class"] == SAVER_CLASS and w["visible"], count,
+                                 what=f"{count} display window(s)")
+
+
+def banner_pixels(image):
+    """Pixels of the banner's mid grey in the lower left corner, where "SAMPLE INTENTIONS" stands."""
+    width, height = image.size
+    box = image.crop((10, height - 34, min(260, width), height - 4))
+    return sum(1 for pixel in box.getdata() if pixel == (0x8C, 0x8C, 0x8C))
+
+
+def ink(image):
+    """The share of pixels that are not black."""
+    small = image.resize((image.width // 8, image.height // 8))
+    data = list(small.getdata())
+    return sum(1 for pixel in data if max(pixel) > 40) / len(data)
+
+
+def test_run_covers_the_monitor_with_the_samples_and_their_banner(wine):
+    monitors, _ = wine.monitors()
+    process = wine.start("/s")
+    windows = saver_windows(wine, len(monitors))
+    assert sorted(w["rect"] for w in windows) == sorted(monitors)
+    for window in windows:
+        assert window["exstyle"] & 0x88 == 0x88  # topmost, not on the taskbar
+        assert window["style"] & 0x80000000  # a popup without border or caption
+        assert window["text"] == "Wishwell Lumiary"
+    image = wait_until(lambda: (lambda shot: shot if banner_pixels(shot) > 10 and ink(shot) > 0.01 else None)(
+        wine.screenshot()), timeout=20, what="the samples and the banner on screen")
+    image.save(wine.work / "run.png")
+    assert not [w for w in wine.windows() if w["class"] == "#32770"]
+    wine.key("space")
+    assert process.wait(timeout=20) == 0
+
+
+@pytest.mark.parametrize("gesture", ["key", "click", "right click", "wheel"])
+def test_any_key_click_or_wheel_ends_the_run_at_once(wine, gesture):
+    wine.xdotool("mousemove", 700, 500)
+    process = wine.start("/s")
+    saver_windows(wine, 1)
+    if gesture == "key":
+        wine.key("a")
+    elif gesture == "click":
+        wine.xdotool("click", 1)
+    elif gesture == "right click":
+        wine.xdotool("click", 3)
+    else:
+        wine.xdotool("click", 5)
+    assert process.wait(timeout=20) == 0
+
+
+def test_mouse_must_move_more_than_five_pixels_to_end_the_run(wine):
+    wine.xdotool("mousemove", 600, 400)
+    process = wine.start("/s")
+    saver_windows(wine, 1)
+    wine.xdotool("mousemove", 605, 405)
+    with pytest.raises(subprocess.TimeoutExpired):
+        process.wait(timeout=2.5)  # a 5-pixel nudge on both axes is not a real move
+    wine.xdotool("mousemove", 606, 405)
+    assert process.wait(timeout=20) == 0
+
+
+def test_unreadable_stored_collection_shows_the_samples_silently_and_keeps_its_bytes(wine):
+    wine.data_folder.mkdir(parents=True)
+    stored = wine.data_folder / "intentions.json"
+    broken = b'{"format":"wishwell-intentions","version":1,"intentions":[{"id":"a"'
+    stored.write_bytes(broken)
+    process = wine.start("/s")
+    saver_windows(wine, 1)
+    wait_until(lambda: banner_pixels(wine.screenshot()) > 10, what="the sample banner")
+    assert not [w for w in wine.windows() if w["class"] == "#32770"]
+    wine.key("Escape")
+    assert process.wait(timeout=20) == 0
+    assert stored.read_bytes() == broken
+
+
+def test_stored_collection_is_shown_without_the_banner(wine):
+    wine.data_folder.mkdir(parents=True)
+    entries = [{"id": f"mine-{i}", "text": f"I keep promise number {i}.", "sentAt": "2026-11-02",
+                "animation": "wordart", "wordartTheme": "superhero"} for i in range(30)]
+    document = {"format": "wishwell-intentions", "version": 1, "intentions": entries}
+    (wine.data_folder / "intentions.json").write_text(json.dumps(document))
+    process = wine.start("/s")
+    saver_windows(wine, 1)
+    image = wait_until(lambda: (lambda shot: shot if ink(shot) > 0.02 else None)(wine.screenshot()),
+                       what="the stored intentions on screen")
+    assert banner_pixels(image) == 0
+    wine.key("Return")
+    assert process.wait(timeout=20) == 0
+
+
+def test_preview_draws_inside_the_host_window_and_ends_with_it(wine):
+    host = wine.start(wine.windows_path(wine.saver), "6000", "320", "240", program=wine.build / "previewhost.exe")
+    window = wine.wait_for_window(lambda w: w["text"] == "Preview host", what="the preview host")
+    child = wait_until(lambda: next((c for w in wine.windows() if w["text"] == "Preview host"
+                                     for c in w["children"] if c["class"] == SAVER_CLASS), None),
+                       what="the preview child")
+    assert child["rect"] == [0, 0, 320, 240]
+    left, top = window["rect"][0], window["rect"][1] + window["rect"][3] - window["client"][1]
+
+    def drawn():
+        shot = wine.screenshot().crop((left, top, left + 320, top + 240))
+        return shot if ink(shot) > 0.02 and banner_pixels(shot) > 5 else None
+
+    wait_until(drawn, what="the preview drawn in the host window")
+    assert host.wait(timeout=40) == 0  # the host destroys its window and reports the saver's exit code
