@@ -6,6 +6,7 @@ the end its programs, its wine server and its X server are stopped by their own 
 
 import json
 import os
+import select
 import shutil
 import signal
 import subprocess
@@ -60,6 +61,10 @@ def start_xvfb(width=1920, height=1080):
     return process, f":{number}"
 
 
+# Two dummy screens joined by Xinerama: Wine sees them as two monitors, the first (1024x768) primary
+# at the origin and the second (800x600) placed beside it; a second monitor left of or above the
+# primary gets negative coordinates. Xinerama turns RandR off, so Wine reads the monitors from
+# Xinerama.
 DUAL_CONFIG = """
 Section "ServerFlags"
     Option "Xinerama" "on"
@@ -114,37 +119,51 @@ EndSection
 Section "ServerLayout"
     Identifier "layout"
     Screen 0 "screen0"
-    Screen 1 "screen1" RightOf "screen0"
+    Screen 1 "screen1" PLACEMENT "screen0"
 EndSection
 """
 
+# Where the second screen goes, and the monitors Wine then reports as [left, top, width, height],
+# the primary first.
+DUAL_LAYOUTS = {
+    "RightOf": [[0, 0, 1024, 768], [1024, 0, 800, 600]],
+    "LeftOf": [[0, 0, 1024, 768], [-800, 0, 800, 600]],
+    "Above": [[0, 0, 1024, 768], [0, -600, 800, 600]],
+    "Below": [[0, 0, 1024, 768], [0, 768, 800, 600]],
+}
 
-def start_dual_xorg(work):
+
+def start_dual_xorg(work, placement="RightOf"):
+    assert placement in DUAL_LAYOUTS, placement
     config = work / "xorg.conf"
-    config.write_text(DUAL_CONFIG)
-    empty = work / "xorg.conf.d"
-    empty.mkdir(exist_ok=True)
-    for number in range(60, 99):
-        if Path(f"/tmp/.X11-unix/X{number}").exists() or Path(f"/tmp/.X{number}-lock").exists():
-            continue
-        log = work / "xorg.log"
-        process = subprocess.Popen(["Xorg", f":{number}", "-config", str(config), "-configdir", str(empty),
-                                    "-noreset", "-nolisten", "tcp", "-logfile", str(log)],
-                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        display = f":{number}"
-        deadline = time.monotonic() + 20
-        while time.monotonic() < deadline:
-            if process.poll() is not None:
-                break
-            probe = subprocess.run(["xdpyinfo", "-display", display], stdout=subprocess.DEVNULL,
-                                   stderr=subprocess.DEVNULL) if shutil.which("xdpyinfo") else None
-            if (probe and probe.returncode == 0) or (not probe and Path(f"/tmp/.X11-unix/X{number}").exists()):
-                return process, display
-            time.sleep(0.1)
+    config.write_text(DUAL_CONFIG.replace("PLACEMENT", placement))
+    # Xorg takes a config directory only if it holds at least one *.conf file; otherwise it says
+    # "Unable to locate/open config directory" and reads the system's xorg.conf.d instead.
+    own_dir = work / "xorg.conf.d"
+    own_dir.mkdir(exist_ok=True)
+    (own_dir / "00-nothing.conf").write_text("# Everything is in the -config file.\n")
+    log = work / "xorg.log"
+    # -displayfd: the server takes the first free display number under its own lock and writes it
+    # once it accepts clients.
+    read, write = os.pipe()
+    process = subprocess.Popen(["Xorg", "-displayfd", str(write), "-config", str(config), "-configdir",
+                                str(own_dir), "-noreset", "-nolisten", "tcp", "-logfile", str(log)],
+                               pass_fds=(write,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(write)
+    number = b""
+    deadline = time.monotonic() + 20
+    with os.fdopen(read, "rb", buffering=0) as pipe:
+        while not number.endswith(b"\n") and time.monotonic() < deadline:
+            if select.select([pipe], [], [], 0.5)[0]:
+                chunk = pipe.read(16)
+                if not chunk:
+                    break  # the server exited
+                number += chunk
+    if not number.endswith(b"\n"):
         process.kill()
         process.wait()
         pytest.fail(f"Xorg with the dummy driver did not start; see {log}")
-    pytest.fail("no free X display number")
+    return process, f":{number.decode().strip()}"
 
 
 class Wine:
@@ -276,7 +295,29 @@ def wine(request, tmp_path):
 
 @pytest.fixture
 def dual_wine(request, tmp_path):
-    display_process, display = start_dual_xorg(tmp_path)
-    session = Wine(request.config.getoption("--build"), tmp_path, display_process, display)
+    """Two monitors; the placement of the second defaults to "RightOf", others are chosen with
+    @pytest.mark.parametrize("dual_wine", ["LeftOf"], indirect=True). `expected_monitors` holds
+    the monitors Wine should report."""
+    placement = getattr(request, "param", "RightOf")
+    display_process, display = start_dual_xorg(tmp_path, placement)
+    try:
+        session = Wine(request.config.getoption("--build"), tmp_path, display_process, display)
+    except BaseException:
+        display_process.kill()
+        display_process.wait()
+        raise
+    session.placement = placement
+    session.expected_monitors = DUAL_LAYOUTS[placement]
+    try:
+        # UseXRandR=N keeps Wine on Xinerama should the server ever offer RandR. UseXVidMode=N
+        # matters: Wine 8's XF86VidMode mode handler frees its mode list through a wrong pointer,
+        # which aborts the desktop process after it has registered the first monitor and leaves
+        # Wine with that one; without the handler Wine keeps the current mode of each monitor.
+        session.reg_add(r"HKCU\Software\Wine\X11 Driver", "UseXRandR", "REG_SZ", "N")
+        session.reg_add(r"HKCU\Software\Wine\X11 Driver", "UseXVidMode", "REG_SZ", "N")
+        session.restart_server()
+    except BaseException:
+        session.close()
+        raise
     yield session
     session.close()
