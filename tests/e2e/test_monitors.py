@@ -1,24 +1,29 @@
-"""The two-monitor X server: what Wine makes of it, for every placement of the second monitor."""
+"""Every monitor at once: one display window covering each, closed together."""
 
 import pytest
 
-from conftest import DUAL_LAYOUTS
+from conftest import wait_until
+from test_run import ink, saver_windows
 
 
-def test_two_monitors_side_by_side(dual_wine):
-    monitors, dpi = dual_wine.monitors()
-    assert sorted(monitors) == [[0, 0, 1024, 768], [1024, 0, 800, 600]]
-    assert dpi == 96
-
-    # The server read the harness's configuration and nothing from the system's xorg.conf.d.
-    log = (dual_wine.work / "xorg.log").read_text(errors="replace")
-    assert f'Using config directory: "{dual_wine.work / "xorg.conf.d"}"' in log
-    assert "Unable to locate/open config directory" not in log
-    assert "Xinerama: enabled" in log
-
-
-@pytest.mark.parametrize("dual_wine", sorted(DUAL_LAYOUTS), indirect=True)
-def test_every_placement_keeps_the_first_screen_primary_at_the_origin(dual_wine):
+@pytest.mark.parametrize("dual_wine", ["RightOf", "LeftOf", "Above"], indirect=True)
+def test_run_covers_both_monitors_exactly_and_closes_them_together(dual_wine):
     monitors, _ = dual_wine.monitors()
     assert sorted(monitors) == sorted(dual_wine.expected_monitors)
-    assert [0, 0, 1024, 768] in monitors
+    dual_wine.xdotool("mousemove", 500, 400)
+    process = dual_wine.start("/s")
+    windows = saver_windows(dual_wine, 2)
+    assert sorted(w["rect"] for w in windows) == sorted(monitors)
+
+    # Both monitors show the intentions: every window draws the same globals on the same clock.
+    def both_drawn():
+        shot = dual_wine.screenshot()
+        left = min(m[0] for m in monitors)
+        top = min(m[1] for m in monitors)
+        parts = [shot.crop((m[0] - left, m[1] - top, m[0] - left + m[2], m[1] - top + m[3])) for m in monitors]
+        return all(ink(part) > 0.01 for part in parts)
+
+    wait_until(both_drawn, what="intentions on both monitors")
+    dual_wine.key("Escape")
+    assert process.wait(timeout=20) == 0
+    assert not [w for w in dual_wine.windows() if w["class"] == "WishwellSaver"]
