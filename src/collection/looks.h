@@ -19,15 +19,15 @@ struct Look {
     // The outline goes from (x, y) to (x + 40, m12 * x + m22 * y + 115).
     float m12;
     float m22;
-    bool hasShadow;
-    std::uint32_t shadowColour;
-    bool shadowRises; // offsets (i, -i) instead of (i, i)
-    bool horizontalFill;
+    bool hasShadow = false;
+    std::uint32_t shadowColour = 0;
+    bool shadowRises = false; // offsets (i, -i) instead of (i, i)
+    bool horizontalFill = false;
     ColourStop stops[8];
     int stopCount;
-    bool hasOutline;
-    std::uint32_t outlineColour;
-    float outlineWidth;
+    bool hasOutline = false;
+    std::uint32_t outlineColour = 0;
+    float outlineWidth = 0;
 };
 
 inline constexpr float pathOffsetX = 40;

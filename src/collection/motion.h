@@ -2,6 +2,7 @@
 // Where each intention stands in a frame: the page on screen, its fade, the drawn size, and the
 // pose of the intention and its two echoes. Pure functions of the frame time and sizes.
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 #include <vector>
