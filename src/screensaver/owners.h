@@ -2,6 +2,7 @@
 // One owner type per GDI and GDI+ handle kind, each releasing its object with the matching call.
 
 #include <windows.h>
+#include <objbase.h> // CoTaskMemFree
 #include <objidl.h> // gdiplus.h needs it with WIN32_LEAN_AND_MEAN
 #include <gdiplus.h>
 
@@ -35,6 +36,13 @@ using GdiBitmap = Owner<std::remove_pointer_t<HBITMAP>, &deleteGdiObject>;
 using GdiFont = Owner<std::remove_pointer_t<HFONT>, &deleteGdiObject>;
 inline void deleteDc(HDC dc) { DeleteDC(dc); }
 using MemoryDc = Owner<std::remove_pointer_t<HDC>, &deleteDc>;
+
+// A file handle from CreateFileW; never wrap INVALID_HANDLE_VALUE.
+inline void closeFile(HANDLE file) { CloseHandle(file); }
+using File = Owner<void, &closeFile>;
+// A string the shell allocated for the caller, such as a known folder's path.
+inline void freeTaskMemory(wchar_t* memory) { CoTaskMemFree(memory); }
+using TaskString = Owner<wchar_t, &freeTaskMemory>;
 
 // BeginPaint on construction, EndPaint on every way out.
 class PaintScope {
