@@ -60,4 +60,33 @@ private:
     HDC dc_;
 };
 
+// GdipBitmapLockBits of the whole bitmap as premultiplied ARGB on construction, for reading
+// (ImageLockModeRead) or writing or both; GdipBitmapUnlockBits on every way out. bits() is null
+// when the bitmap could not be locked.
+class LockedBits {
+public:
+    explicit LockedBits(GpBitmap* bitmap, UINT mode = ImageLockModeRead) : bitmap_(bitmap) {
+        UINT width = 0, height = 0;
+        DllExports::GdipGetImageWidth(bitmap, &width);
+        DllExports::GdipGetImageHeight(bitmap, &height);
+        const Rect area(0, 0, static_cast<INT>(width), static_cast<INT>(height));
+        locked_ = bitmap && DllExports::GdipBitmapLockBits(bitmap, &area, mode,
+                                                           PixelFormat32bppPARGB, &data_) == Ok;
+    }
+    ~LockedBits() {
+        if (locked_) DllExports::GdipBitmapUnlockBits(bitmap_, &data_);
+    }
+    LockedBits(const LockedBits&) = delete;
+    LockedBits& operator=(const LockedBits&) = delete;
+    BYTE* bits() const { return locked_ ? static_cast<BYTE*>(data_.Scan0) : nullptr; }
+    int stride() const { return data_.Stride; }
+    int width() const { return static_cast<int>(data_.Width); }
+    int height() const { return static_cast<int>(data_.Height); }
+
+private:
+    GpBitmap* bitmap_;
+    BitmapData data_{};
+    bool locked_ = false;
+};
+
 } // namespace owners

@@ -1,4 +1,346 @@
+// Intention rendering: each intention of a page is fitted into a 340-pixel box once, turned into
+// glyph outlines, bent by its look's matrix, extruded, outlined and filled into a transparent
+// 420-pixel-wide image. Also the one live text of a frame, the "SAMPLE INTENTIONS" banner.
+
 #include "screensaver.h"
 
-Sprite buildSprite(const wishwell::Item&) { return {}; }
-void drawBanner(Gdiplus::GpGraphics*, int, int) {}
+#include <algorithm>
+#include <cmath>
+#include <iterator>
+#include <string>
+
+using namespace Gdiplus;
+using namespace Gdiplus::DllExports;
+
+namespace {
+
+constexpr float spriteWidth = 420;
+constexpr float boxWidth = 340;
+constexpr float measuringHeight = 20000;
+constexpr float fittingHeight = 570;
+constexpr int fittingAttempts = 45;
+
+// Everything text layout needs, made once per sprite.
+struct TextSetup {
+    owners::Bitmap surface; // a 1 x 1 image: measuring needs a graphics, not pixels
+    owners::Graphics measuring;
+    owners::StringFormat format;  // centred lines from the top of the box, wrapped at words
+    owners::StringFormat oneLine; // the same, laying out only whole lines
+};
+
+TextSetup textSetup() {
+    TextSetup setup;
+    GpBitmap* surface = nullptr;
+    GdipCreateBitmapFromScan0(1, 1, 0, PixelFormat32bppPARGB, nullptr, &surface);
+    setup.surface.reset(surface);
+    GpGraphics* measuring = nullptr;
+    if (surface) GdipGetImageGraphicsContext(surface, &measuring);
+    setup.measuring.reset(measuring);
+
+    GpStringFormat* format = nullptr;
+    GdipCreateStringFormat(0, LANG_NEUTRAL, &format);
+    setup.format.reset(format);
+    GdipSetStringFormatAlign(format, StringAlignmentCenter);
+    GdipSetStringFormatLineAlign(format, StringAlignmentNear);
+    GdipSetStringFormatTrimming(format, StringTrimmingNone);
+
+    GpStringFormat* oneLine = nullptr;
+    if (format) GdipCloneStringFormat(format, &oneLine);
+    setup.oneLine.reset(oneLine);
+    GdipSetStringFormatFlags(oneLine, StringFormatFlagsLineLimit);
+    return setup;
+}
+
+owners::Font makeFont(const Typeface& face, float emSize) {
+    GpFont* font = nullptr;
+    GdipCreateFont(face.family.get(), emSize, face.style, UnitPixel, &font);
+    return owners::Font(font);
+}
+
+struct Measurement {
+    RectF bounds;
+    INT fitted = 0;
+};
+
+Measurement measure(const TextSetup& setup, GpStringFormat* format, const wchar_t* text,
+                    std::size_t units, GpFont* font, const RectF& box) {
+    Measurement result;
+    INT lines = 0;
+    GdipMeasureString(setup.measuring.get(), text, static_cast<INT>(units), font, &box, format,
+                      &result.bounds, &result.fitted, &lines);
+    return result;
+}
+
+bool isBlank(wchar_t unit) {
+    return unit == L' ' || unit == L'\t' || unit == L'\r' || unit == L'\n';
+}
+
+// The text's code units without its trailing white space. Wine leaves a final line break out of
+// its count of fitted units, so a text ending in one would never fit; trailing white space is
+// never drawn, so fitting does not wait for it.
+std::size_t unitsToFit(const std::wstring& text) {
+    std::size_t units = text.size();
+    while (units > 0 && isBlank(text[units - 1]))
+        --units;
+    return units;
+}
+
+TextFit fit(const TextSetup& setup, const std::wstring& text, const Typeface& face) {
+    const RectF box(0, 0, boxWidth, measuringHeight);
+    const std::size_t needed = unitsToFit(text);
+    TextFit result{startingEmSize(text.size()), 0};
+    for (int attempt = 0; attempt < fittingAttempts; ++attempt) {
+        const owners::Font font = makeFont(face, result.emSize);
+        const Measurement m =
+            measure(setup, setup.format.get(), text.c_str(), text.size(), font.get(), box);
+        result.height = m.bounds.Height;
+        if (m.bounds.Height <= fittingHeight && static_cast<std::size_t>(m.fitted) >= needed) break;
+        result.emSize *= 0.8f;
+    }
+    return result;
+}
+
+// Adds the text's outline line by line: Wine's GdipAddPathString adds only the first line of a
+// text that wraps, so the lines are found with the same measuring and laid out one at a time,
+// each centred in the box at its own line's offset, as one multi-line layout places them.
+void addOutline(const TextSetup& setup, GpPath* path, const std::wstring& text,
+                const Typeface& face, float emSize, float boxHeight) {
+    const owners::Font font = makeFont(face, emSize);
+    REAL fontHeight = 0;
+    GdipGetFontHeight(font.get(), setup.measuring.get(), &fontHeight);
+    // A box taller than one line and shorter than two holds exactly one whole line.
+    const RectF lineBox(0, 0, boxWidth, std::max(fontHeight * 1.5f, 1.0f));
+    const float pitch =
+        measure(setup, setup.oneLine.get(), L"X", 1, font.get(), lineBox).bounds.Height;
+    if (!(pitch > 0)) return;
+
+    float top = 0;
+    std::size_t start = 0;
+    while (start <= text.size() && top < boxHeight) {
+        // One paragraph, up to the next hard line break.
+        std::size_t end = start;
+        while (end < text.size() && text[end] != L'\r' && text[end] != L'\n')
+            ++end;
+        std::size_t position = start;
+        do {
+            std::size_t units = 0;
+            if (position < end) {
+                const Measurement m = measure(setup, setup.oneLine.get(), text.c_str() + position,
+                                              end - position, font.get(), lineBox);
+                units = std::clamp<std::size_t>(static_cast<std::size_t>(std::max(m.fitted, 0)), 1,
+                                                end - position);
+            }
+            std::size_t shown = units;
+            while (shown > 0 && text[position + shown - 1] == L' ')
+                --shown;
+            if (shown > 0) {
+                const RectF box(0, top, boxWidth, pitch * 2);
+                GdipAddPathString(path, text.c_str() + position, static_cast<INT>(shown),
+                                  face.family.get(), face.style, emSize, &box, setup.format.get());
+            }
+            top += pitch;
+            position += units;
+            // A wrapped line's spaces stay behind at the break.
+            while (position < end && text[position] == L' ')
+                ++position;
+        } while (position < end && top < boxHeight);
+        if (end >= text.size()) break;
+        start =
+            end + (text[end] == L'\r' && end + 1 < text.size() && text[end + 1] == L'\n' ? 2 : 1);
+    }
+}
+
+// Makes every pixel of the bitmap 0x00000000. GdipGraphicsClear does the same, but Wine runs it
+// through its per-pixel blending, a few milliseconds for every sprite.
+void clearToTransparent(GpBitmap* bitmap) {
+    const owners::LockedBits pixels(bitmap, ImageLockModeWrite);
+    if (!pixels.bits()) return;
+    for (int y = 0; y < pixels.height(); ++y)
+        std::fill_n(pixels.bits() + static_cast<std::ptrdiff_t>(y) * pixels.stride(),
+                    static_cast<std::size_t>(pixels.width()) * 4, BYTE{0});
+}
+
+owners::Graphics spriteGraphics(GpBitmap* bitmap) {
+    GpGraphics* graphics = nullptr;
+    GdipGetImageGraphicsContext(bitmap, &graphics);
+    GdipSetSmoothingMode(graphics, SmoothingModeAntiAlias);
+    GdipSetPixelOffsetMode(graphics, PixelOffsetModeHighQuality);
+    return owners::Graphics(graphics);
+}
+
+owners::Brush solidBrush(ARGB colour) {
+    GpSolidFill* brush = nullptr;
+    GdipCreateSolidFill(colour, &brush);
+    return owners::Brush(brush);
+}
+
+owners::Brush gradientBrush(const wishwell::Look& look, const RectF& bounds) {
+    const PointF from(bounds.X, bounds.Y);
+    const PointF to = look.horizontalFill ? PointF(bounds.X + bounds.Width, bounds.Y)
+                                          : PointF(bounds.X, bounds.Y + bounds.Height);
+    const int count = std::clamp(look.stopCount, 1, 8);
+    GpLineGradient* brush = nullptr;
+    GdipCreateLineBrush(&from, &to, look.stops[0].colour, look.stops[count - 1].colour,
+                        WrapModeTile, &brush);
+    ARGB colours[8];
+    REAL positions[8];
+    for (int i = 0; i < count; ++i) {
+        colours[i] = look.stops[i].colour;
+        positions[i] = look.stops[i].position;
+    }
+    if (brush) GdipSetLinePresetBlend(brush, colours, positions, count);
+    return owners::Brush(brush);
+}
+
+// The extrusion: the outline filled in the shadow colour six times, moved by (i, i), or (i, -i)
+// when it rises, for i = 6 down to 1. A path moved by whole pixels fills the same pixels moved,
+// so the outline is filled once and its pixels are laid over the sprite six times: under Wine
+// every fill of a path costs more than a millisecond.
+void drawExtrusion(GpBitmap* sprite, GpPath* path, const wishwell::Look& look) {
+    UINT width = 0, height = 0;
+    GdipGetImageWidth(sprite, &width);
+    GdipGetImageHeight(sprite, &height);
+    GpBitmap* rawShadow = nullptr;
+    GdipCreateBitmapFromScan0(static_cast<INT>(width), static_cast<INT>(height), 0,
+                              PixelFormat32bppPARGB, nullptr, &rawShadow);
+    const owners::Bitmap shadow(rawShadow);
+    if (!shadow) return;
+    clearToTransparent(shadow.get());
+    {
+        const owners::Graphics graphics = spriteGraphics(shadow.get());
+        const owners::Brush brush = solidBrush(look.shadowColour);
+        GdipFillPath(graphics.get(), brush.get(), path);
+    }
+    const owners::LockedBits from(shadow.get());
+    const owners::LockedBits to(sprite, ImageLockModeRead | ImageLockModeWrite);
+    if (!from.bits() || !to.bits()) return;
+    const int w = std::min(from.width(), to.width());
+    const int h = std::min(from.height(), to.height());
+    for (int i = 6; i >= 1; --i) {
+        const int dy = look.shadowRises ? -i : i;
+        for (int y = std::max(0, dy); y < std::min(h, h + dy); ++y) {
+            const auto* source =
+                reinterpret_cast<const std::uint32_t*>(from.bits() + (y - dy) * from.stride());
+            auto* target = reinterpret_cast<std::uint32_t*>(to.bits() + y * to.stride());
+            for (int x = i; x < w; ++x) {
+                const std::uint32_t s = source[x - i];
+                const std::uint32_t alpha = s >> 24;
+                if (alpha == 0) continue;
+                const std::uint32_t d = target[x];
+                std::uint32_t out = 0;
+                for (int shift = 0; shift < 32; shift += 8) {
+                    const std::uint32_t value =
+                        ((s >> shift) & 0xFF) + (((d >> shift) & 0xFF) * (255 - alpha) + 127) / 255;
+                    out |= std::min(value, 255u) << shift;
+                }
+                target[x] = out;
+            }
+        }
+    }
+}
+
+} // namespace
+
+Typeface typefaceFor(const wishwell::Look& look) {
+    const std::string name = look.fontFamily ? look.fontFamily : "";
+    GpFontFamily* wanted = nullptr;
+    const GpStatus found = GdipCreateFontFamilyFromName(widen(name).c_str(), nullptr, &wanted);
+    owners::FontFamily chosen(found == Ok ? wanted : nullptr);
+    GpFontFamily* arial = nullptr;
+    GdipCreateFontFamilyFromName(L"Arial", nullptr, &arial);
+    owners::FontFamily fallback(arial);
+
+    Typeface face;
+    face.family = chosen ? std::move(chosen) : std::move(fallback);
+    const int style =
+        look.fontStyle == wishwell::FontStyle::boldItalic ? FontStyleBoldItalic : FontStyleBold;
+    BOOL available = FALSE;
+    const GpStatus asked = GdipIsStyleAvailable(face.family.get(), style, &available);
+    face.style = asked == Ok && available ? style : FontStyleRegular;
+    return face;
+}
+
+float startingEmSize(std::size_t units) {
+    if (units <= 60) return 44;
+    if (units <= 100) return 36;
+    return 30;
+}
+
+TextFit fitText(const std::wstring& text, const Typeface& face) {
+    return fit(textSetup(), text, face);
+}
+
+int spriteHeightFor(float outlineBottom) {
+    const double height = std::ceil(static_cast<double>(outlineBottom) + 25);
+    return static_cast<int>(std::clamp(height, 140.0, 1100.0));
+}
+
+Sprite buildSprite(const std::wstring& text, const wishwell::Look& look) {
+    const Typeface face = typefaceFor(look);
+    const TextSetup setup = textSetup();
+    const TextFit fitted = fit(setup, text, face);
+
+    GpPath* rawPath = nullptr;
+    GdipCreatePath(FillModeAlternate, &rawPath);
+    const owners::Path path(rawPath);
+    const float boxHeight = std::clamp(fitted.height + fitted.emSize, 24.0f, 590.0f);
+    if (path) addOutline(setup, path.get(), text, face, fitted.emSize, boxHeight);
+
+    GpMatrix* rawMatrix = nullptr;
+    GdipCreateMatrix2(1, look.m12, 0, look.m22, wishwell::pathOffsetX, wishwell::pathOffsetY,
+                      &rawMatrix);
+    const owners::Matrix matrix(rawMatrix);
+    GdipTransformPath(path.get(), matrix.get());
+    RectF bounds;
+    GdipGetPathWorldBounds(path.get(), &bounds, nullptr, nullptr);
+    const int height = spriteHeightFor(bounds.Y + bounds.Height);
+
+    Sprite sprite;
+    sprite.width = spriteWidth;
+    sprite.height = static_cast<float>(height);
+    GpBitmap* bitmap = nullptr;
+    GdipCreateBitmapFromScan0(static_cast<INT>(spriteWidth), height, 0, PixelFormat32bppPARGB,
+                              nullptr, &bitmap);
+    sprite.bitmap.reset(bitmap);
+    if (!bitmap) return sprite;
+    clearToTransparent(bitmap);
+    if (look.hasShadow) drawExtrusion(bitmap, path.get(), look);
+    const owners::Graphics graphics = spriteGraphics(bitmap);
+    if (!graphics) return sprite;
+    const owners::Brush fill = gradientBrush(look, bounds);
+    if (look.hasOutline) {
+        GpPen* rawPen = nullptr;
+        GdipCreatePen1(look.outlineColour, look.outlineWidth, UnitWorld, &rawPen);
+        const owners::Pen pen(rawPen);
+        GdipSetPenLineJoin(pen.get(), LineJoinRound);
+        GdipDrawPath(graphics.get(), pen.get(), path.get());
+    }
+    GdipFillPath(graphics.get(), fill.get(), path.get());
+    return sprite;
+}
+
+Sprite buildSprite(const wishwell::Item& item) {
+    return buildSprite(widen(item.text), wishwell::lookFor(item.animation, item.theme));
+}
+
+float bannerEmSize(int width) {
+    if (width <= 200) return 0;
+    return std::min(static_cast<float>(width) / 35.0f, 13.0f);
+}
+
+void drawBanner(GpGraphics* graphics, int width, int height) {
+    owners::Font font;
+    GpFontFamily* rawFamily = nullptr;
+    if (GdipCreateFontFamilyFromName(L"Segoe UI", nullptr, &rawFamily) == Ok) {
+        const owners::FontFamily family(rawFamily);
+        GpFont* rawFont = nullptr;
+        GdipCreateFont(family.get(), bannerEmSize(width), FontStyleRegular, UnitPixel, &rawFont);
+        font.reset(rawFont);
+    }
+    const owners::Brush grey = solidBrush(0xFF8C8C8C);
+    // A zero-sized box: the text starts at its corner and is neither wrapped nor clipped.
+    const RectF corner(16, static_cast<REAL>(height - 27), 0, 0);
+    static const wchar_t text[] = L"SAMPLE INTENTIONS";
+    GdipDrawString(graphics, text, static_cast<INT>(std::size(text) - 1), font.get(), &corner,
+                   nullptr, grey.get());
+}

@@ -66,15 +66,66 @@ bool readReducedMotion(const std::filesystem::path& folder, bool fallback);
 void saveReducedMotion(const std::filesystem::path& folder, bool value);
 
 // ---- Intention rendering (rendering.cpp) ---------------------------------------------------
+#include "looks.h"
 #include "owners.h"
+
+#include <map>
+#include <memory>
 
 // One intention rendered once per page into a transparent 420-pixel-wide image.
 struct Sprite {
-    owners::Bitmap bitmap;
+    owners::Bitmap bitmap; // premultiplied ARGB
     float width = 0;
     float height = 0;
 };
 
+// The family and style a look is drawn in, after the fallbacks to "Arial" and to regular.
+struct Typeface {
+    owners::FontFamily family;
+    int style = 0; // a Gdiplus::FontStyle
+};
+Typeface typefaceFor(const wishwell::Look& look);
+
+// The em size in pixels that fitting starts from, for a text of that many UTF-16 code units.
+float startingEmSize(std::size_t units);
+
+// The em size a text is drawn at in the 340-pixel layout box, and the height of its block.
+struct TextFit {
+    float emSize = 0;
+    float height = 0;
+};
+TextFit fitText(const std::wstring& text, const Typeface& face);
+
+// The sprite's height for an outline whose transformed bounds end at that y.
+int spriteHeightFor(float outlineBottom);
+
 Sprite buildSprite(const wishwell::Item& item);
+Sprite buildSprite(const std::wstring& text, const wishwell::Look& look);
+
+// The banner's em size in pixels on a frame of that width.
+float bannerEmSize(int width);
 // Draws "SAMPLE INTENTIONS" in the lower left corner of a width x height frame.
 void drawBanner(Gdiplus::GpGraphics* graphics, int width, int height);
+
+// ---- Display window records and frame composition (display.cpp) ---------------------------
+// The off-screen frame: a top-down 32-bit premultiplied ARGB DIB section selected into a memory
+// DC, drawn into directly and copied to the window with one BitBlt.
+struct BackBuffer {
+    owners::GdiBitmap bitmap;
+    owners::MemoryDc dc; // after bitmap: destroyed first, so the bitmap is no longer selected
+    std::uint32_t* pixels = nullptr;
+    int width = 0;
+    int height = 0;
+};
+
+// The per-window record, from WM_CREATE to WM_NCDESTROY.
+struct ViewState {
+    bool embedded = false; // the preview child inside the Display settings page
+    std::unique_ptr<BackBuffer> backBuffer;
+    std::map<std::uint64_t, Sprite> sprites; // the current page's images, by item index
+    std::vector<std::uint64_t> shown;        // the page the sprites were last completely built for
+};
+
+// Composes the frame at frame time t (seconds) for a client area of width x height into the
+// view's back buffer. False when there is nothing to show: an empty area or no back buffer.
+bool composeFrame(ViewState& view, int width, int height, double t);

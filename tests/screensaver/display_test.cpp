@@ -1,1 +1,361 @@
+// The display window: composing frames at a given frame time, the sprite cache, the paint guard,
+// the banner's condition, and the window's answers to input and system messages.
+
+#include "screensaver.h"
+
+#include "motion.h"
+
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <stdexcept>
+#include <string>
+
+using namespace Gdiplus;
+using namespace Gdiplus::DllExports;
+
+namespace {
+
+const char* const texts[] = {"I have financial freedom.", "I am a famous potato farmer.",
+                             "I will meet my soulmate.", "I believe in myself.",
+                             "I am in harmony with the universe."};
+const char* const themes[] = {"rainbow", "blues", "superhero", "purple", "horizon"};
+
+wishwell::Collection intentions(std::size_t count, bool sample = false) {
+    wishwell::Collection result;
+    result.sample = sample;
+    for (std::size_t i = 0; i < count; ++i)
+        result.items.push_back({"item-" + std::to_string(i), texts[i % 5],
+                                i % 4 == 1 ? "windows" : "wordart", themes[i % 5]});
+    return result;
+}
+
+class Frame : public testing::Test {
+protected:
+    void SetUp() override {
+        GdiplusStartupInput input;
+        ASSERT_EQ(GdiplusStartup(&token, &input, nullptr), Ok);
+        instance = GetModuleHandleW(nullptr);
+        WNDCLASSW saver{};
+        saver.lpfnWndProc = saverProc;
+        saver.hInstance = instance;
+        saver.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
+        saver.lpszClassName = L"WishwellSaver";
+        RegisterClassW(&saver);
+        showSample = false;
+        reduced = false;
+        externalSaver = false;
+        childPreview = false;
+    }
+    void TearDown() override {
+        closeViews();
+        drainMessages();
+        view = ViewState();
+        collection = wishwell::Collection();
+        previewCollection = wishwell::Collection();
+        showSample = false;
+        reduced = false;
+        externalSaver = false;
+        GdiplusShutdown(token);
+    }
+    // Dispatches what is queued; true when a quit message was among it.
+    static bool drainMessages() {
+        MSG message;
+        bool quit = false;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message == WM_QUIT)
+                quit = true;
+            else
+                DispatchMessageW(&message);
+        }
+        return quit;
+    }
+    HWND openWindow(bool embedded, int width = 64, int height = 48) {
+        HWND window =
+            CreateWindowExW(0, L"WishwellSaver", L"", WS_POPUP, 0, 0, width, height, nullptr,
+                            nullptr, instance, embedded ? reinterpret_cast<LPVOID>(1) : nullptr);
+        if (window) views.push_back(window);
+        return window;
+    }
+    static const ViewState* recordOf(HWND window) {
+        return reinterpret_cast<const ViewState*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    }
+    // Puts a pixel into every cached sprite; a rebuilt sprite comes without it.
+    void markSprites() {
+        for (auto& [index, sprite] : view.sprites)
+            GdipBitmapSetPixel(sprite.bitmap.get(), 0, 0, 0xFF123456);
+    }
+    std::size_t markedSprites() const {
+        std::size_t marked = 0;
+        for (const auto& [index, sprite] : view.sprites) {
+            ARGB colour = 0;
+            GdipBitmapGetPixel(sprite.bitmap.get(), 0, 0, &colour);
+            if (colour == 0xFF123456) ++marked;
+        }
+        return marked;
+    }
+    ULONG_PTR token = 0;
+    ViewState view;
+};
+
+std::uint64_t inkOf(const BackBuffer& buffer) {
+    std::uint64_t sum = 0;
+    for (int i = 0; i < buffer.width * buffer.height; ++i) {
+        const std::uint32_t p = buffer.pixels[i];
+        sum += (p & 0xFF) + ((p >> 8) & 0xFF) + ((p >> 16) & 0xFF);
+    }
+    return sum;
+}
+
+TEST_F(Frame, EmptyAreaComposesNothing) {
+    collection = intentions(3);
+    const std::pair<int, int> sizes[] = {{0, 100}, {100, 0}, {-5, 10}, {0, 0}};
+    for (const auto& [width, height] : sizes) {
+        SCOPED_TRACE(testing::Message() << width << " x " << height);
+        EXPECT_FALSE(composeFrame(view, width, height, 1.0));
+        EXPECT_FALSE(view.backBuffer);
+        EXPECT_TRUE(view.sprites.empty());
+    }
+    HWND window = openWindow(false, 0, 0);
+    ASSERT_TRUE(window);
+    SendMessageW(window, WM_PAINT, 0, 0);
+    ASSERT_TRUE(recordOf(window));
+    EXPECT_FALSE(recordOf(window)->backBuffer);
+}
+
+TEST_F(Frame, ResizeReplacesOnlyTheBackBuffer) {
+    collection = intentions(4);
+    ASSERT_TRUE(composeFrame(view, 640, 480, 3.0));
+    markSprites();
+    const BackBuffer* first = view.backBuffer.get();
+    ASSERT_TRUE(composeFrame(view, 640, 480, 3.5));
+    EXPECT_EQ(view.backBuffer.get(), first);
+
+    ASSERT_TRUE(composeFrame(view, 800, 600, 4.0));
+    EXPECT_EQ(view.backBuffer->width, 800);
+    EXPECT_EQ(view.backBuffer->height, 600);
+    BITMAP info{};
+    GetObjectW(view.backBuffer->bitmap.get(), sizeof(info), &info);
+    EXPECT_EQ(info.bmWidth, 800);
+    EXPECT_EQ(info.bmHeight, 600);
+    EXPECT_EQ(markedSprites(), 4u);
+    EXPECT_GT(inkOf(*view.backBuffer), 0u);
+}
+
+TEST_F(Frame, TwelveOrFewerIntentionsAreRenderedOnce) {
+    for (std::size_t count : {1u, 5u, 12u}) {
+        SCOPED_TRACE(count);
+        collection = intentions(count);
+        view = ViewState();
+        ASSERT_TRUE(composeFrame(view, 320, 240, 0));
+        markSprites();
+        for (double t : {0.5, 31.9, 32.1, 100.0, 1000.0})
+            ASSERT_TRUE(composeFrame(view, 320, 240, t));
+        EXPECT_EQ(view.sprites.size(), count);
+        EXPECT_EQ(markedSprites(), count);
+        ASSERT_EQ(view.shown.size(), count);
+        for (std::size_t i = 0; i < count; ++i)
+            EXPECT_EQ(view.shown[i], i);
+    }
+}
+
+TEST_F(Frame, LargerCollectionsRebuildAtEachPageChange) {
+    collection = intentions(13);
+    ASSERT_TRUE(composeFrame(view, 320, 240, 0));
+    markSprites();
+    ASSERT_TRUE(composeFrame(view, 320, 240, 31.9));
+    EXPECT_EQ(markedSprites(), 12u);
+    ASSERT_TRUE(composeFrame(view, 320, 240, 32.1)); // the page now starts at item 12
+    EXPECT_EQ(markedSprites(), 0u);
+    ASSERT_EQ(view.shown.size(), 12u);
+    EXPECT_EQ(view.shown.front(), 12u);
+    EXPECT_EQ(view.shown[1], 0u);
+    EXPECT_EQ(view.sprites.size(), 12u);
+    EXPECT_EQ(view.sprites.count(11), 0u);
+}
+
+TEST_F(Frame, FailedRebuildKeepsTheOldPageAndRetries) {
+    collection = intentions(3);
+    collection.items[1].text = "I am \xFF whole.";
+    try {
+        composeFrame(view, 320, 240, 1.0);
+        FAIL() << "no exception";
+    } catch (const std::runtime_error& failure) {
+        EXPECT_STREQ(failure.what(), "Invalid UTF-8 text.");
+    }
+    EXPECT_TRUE(view.shown.empty());
+    collection.items[1].text = "I am whole.";
+    ASSERT_TRUE(composeFrame(view, 320, 240, 1.0));
+    EXPECT_EQ(view.shown.size(), 3u);
+
+    // In the window the failure stays inside the paint, which shows black and tries again.
+    collection.items[1].text = "I am \xFF whole.";
+    HWND window = openWindow(false);
+    ASSERT_TRUE(window);
+    SendMessageW(window, WM_PAINT, 0, 0);
+    ASSERT_TRUE(recordOf(window));
+    EXPECT_TRUE(recordOf(window)->shown.empty());
+    collection.items[1].text = "I am whole.";
+    InvalidateRect(window, nullptr, FALSE);
+    SendMessageW(window, WM_PAINT, 0, 0);
+    EXPECT_EQ(recordOf(window)->shown.size(), 3u);
+}
+
+// The same frame drawn by GDI+ alone: every copy through GdipDrawImageRectRect with the world
+// transform and the colour-matrix fade.
+std::vector<std::uint32_t> drawnByGdiplus(const ViewState& view, int width, int height, double t) {
+    GpBitmap* bitmap = nullptr;
+    GdipCreateBitmapFromScan0(width, height, 0, PixelFormat32bppPARGB, nullptr, &bitmap);
+    const owners::Bitmap frame(bitmap);
+    GpGraphics* graphics = nullptr;
+    GdipGetImageGraphicsContext(bitmap, &graphics);
+    {
+        const owners::Graphics owned(graphics);
+        GdipGraphicsClear(graphics, 0xFF000000);
+        GdipSetInterpolationMode(graphics, InterpolationModeHighQualityBicubic);
+        const wishwell::Page page = wishwell::pageAt(t, collection.items.size());
+        const wishwell::Copies copies = wishwell::copiesToDraw(reduced);
+        const double fade = wishwell::pageFade(t, collection.items.size());
+        for (std::size_t j = 0; j < page.count; ++j) {
+            const Sprite& sprite = view.sprites.at(page.index[j]);
+            const wishwell::Size size = wishwell::drawnSize(sprite.width, sprite.height, width,
+                                                            height, reduced, page.count);
+            for (int c = 0; c < copies.count; ++c) {
+                const wishwell::Pose pose = wishwell::pose(
+                    wishwell::seedOf(collection.items[page.index[j]].id), t, copies.copy[c],
+                    reduced, j, page.count, width, height, size.width, size.height);
+                GraphicsState state = 0;
+                GdipSaveGraphics(graphics, &state);
+                GdipTranslateWorldTransform(graphics, pose.x, pose.y, MatrixOrderPrepend);
+                GdipRotateWorldTransform(graphics, pose.rotation, MatrixOrderPrepend);
+                GdipScaleWorldTransform(graphics, pose.scale, pose.scale, MatrixOrderPrepend);
+                GpImageAttributes* attributes = nullptr;
+                GdipCreateImageAttributes(&attributes);
+                const owners::ImageAttributes ownedAttributes(attributes);
+                ColorMatrix matrix = {{{1, 0, 0, 0, 0},
+                                       {0, 1, 0, 0, 0},
+                                       {0, 0, 1, 0, 0},
+                                       {0, 0, 0, static_cast<REAL>(pose.opacity * fade), 0},
+                                       {0, 0, 0, 0, 1}}};
+                GdipSetImageAttributesColorMatrix(attributes, ColorAdjustTypeDefault, TRUE, &matrix,
+                                                  nullptr, ColorMatrixFlagsDefault);
+                const REAL w = static_cast<REAL>(size.width), h = static_cast<REAL>(size.height);
+                GdipDrawImageRectRect(graphics, sprite.bitmap.get(), -w / 2, -h / 2, w, h, 0, 0,
+                                      sprite.width, sprite.height, UnitPixel, attributes, nullptr,
+                                      nullptr);
+                GdipRestoreGraphics(graphics, state);
+            }
+        }
+    }
+    std::vector<std::uint32_t> pixels(static_cast<std::size_t>(width) * height);
+    const owners::LockedBits bits(bitmap);
+    for (int y = 0; y < height; ++y)
+        std::copy_n(reinterpret_cast<const std::uint32_t*>(bits.bits() + y * bits.stride()), width,
+                    pixels.begin() + static_cast<std::ptrdiff_t>(y) * width);
+    return pixels;
+}
+
+TEST_F(Frame, PlacesEveryCopyAsGdiplusDoes) {
+    const struct {
+        const char* name;
+        std::size_t count;
+        bool reduced;
+        double t;
+    } cases[] = {{"drifting, with echoes", 3, false, 7.0},
+                 {"reduced motion grid", 5, true, 7.0},
+                 {"page fading out", 13, false, 31.2}};
+    constexpr int width = 800, height = 600;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        collection = intentions(c.count);
+        reduced = c.reduced;
+        view = ViewState();
+        ASSERT_TRUE(composeFrame(view, width, height, c.t));
+        const std::vector<std::uint32_t> expected = drawnByGdiplus(view, width, height, c.t);
+        // Bicubic against Wine's bilinear, compared in 8 x 8 blocks: the same ink in the same
+        // places, and as bright.
+        std::uint64_t difference = 0, ink = 0, mine = 0;
+        for (int by = 0; by < height; by += 8)
+            for (int bx = 0; bx < width; bx += 8) {
+                std::int64_t a = 0, b = 0;
+                for (int y = by; y < by + 8; ++y)
+                    for (int x = bx; x < bx + 8; ++x)
+                        for (int shift = 0; shift < 24; shift += 8) {
+                            const std::size_t i = static_cast<std::size_t>(y) * width + x;
+                            a += (view.backBuffer->pixels[i] >> shift) & 0xFF;
+                            b += (expected[i] >> shift) & 0xFF;
+                        }
+                difference += static_cast<std::uint64_t>(std::abs(a - b));
+                ink += static_cast<std::uint64_t>(b);
+                mine += static_cast<std::uint64_t>(a);
+            }
+        ASSERT_GT(ink, 0u);
+        EXPECT_LT(static_cast<double>(difference) / static_cast<double>(ink), 0.05);
+        EXPECT_NEAR(static_cast<double>(mine) / static_cast<double>(ink), 1.0, 0.05);
+    }
+}
+
+TEST_F(Frame, SampleBannerOnlyOnSamplesWiderThan200) {
+    // No intentions: whatever is not black is the banner.
+    const struct {
+        bool showSample;
+        bool collectionSample;
+        bool previewSample;
+        int width;
+        bool banner;
+    } cases[] = {{false, true, false, 200, false}, {false, true, false, 201, true},
+                 {false, true, false, 1024, true}, {false, false, true, 1024, false},
+                 {true, false, true, 1024, true},  {true, true, false, 1024, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message()
+                     << c.showSample << c.collectionSample << c.previewSample << " " << c.width);
+        collection = intentions(0, c.collectionSample);
+        previewCollection = intentions(0, c.previewSample);
+        showSample = c.showSample;
+        ASSERT_TRUE(composeFrame(view, c.width, 120, 1.0));
+        EXPECT_EQ(inkOf(*view.backBuffer) > 0, c.banner);
+    }
+}
+
+TEST_F(Frame, WindowAnswersSystemMessagesAndEndsOnInput) {
+    collection = intentions(2);
+    started = GetTickCount64();
+    HWND window = openWindow(false);
+    ASSERT_TRUE(window && recordOf(window));
+    EXPECT_FALSE(recordOf(window)->embedded);
+    EXPECT_EQ(SendMessageW(window, WM_ERASEBKGND, 0, 0), 1);
+    EXPECT_EQ(SendMessageW(window, WM_SETCURSOR, reinterpret_cast<WPARAM>(window), 0), TRUE);
+    EXPECT_EQ(SendMessageW(window, WM_SYSCOMMAND, SC_SCREENSAVE | 3, 0), 0);
+    started = GetTickCount64() - 801;
+    SendMessageW(window, WM_ACTIVATEAPP, FALSE, 0); // not a run started by Windows
+    EXPECT_TRUE(IsWindow(window));
+    externalSaver = true;
+    started = GetTickCount64();
+    SendMessageW(window, WM_ACTIVATEAPP, FALSE, 0); // within the grace period
+    EXPECT_TRUE(IsWindow(window));
+    started = GetTickCount64() - 801;
+    SendMessageW(window, WM_ACTIVATEAPP, TRUE, 0);
+    EXPECT_TRUE(IsWindow(window));
+    SendMessageW(window, WM_ACTIVATEAPP, FALSE, 0);
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_TRUE(drainMessages()) << "a run started by Windows ends with its views";
+
+    // The preview child keeps its cursor, ignores input and ends the program when destroyed.
+    externalSaver = false;
+    initialMouse = {-10000, -10000};
+    window = openWindow(true);
+    ASSERT_TRUE(window && recordOf(window));
+    EXPECT_TRUE(recordOf(window)->embedded);
+    EXPECT_EQ(SendMessageW(window, WM_SETCURSOR, reinterpret_cast<WPARAM>(window), 0), FALSE);
+    for (UINT input : {WM_KEYDOWN, WM_LBUTTONDOWN, WM_MOUSEWHEEL, WM_MOUSEMOVE})
+        EXPECT_EQ(SendMessageW(window, input, 0, 0), 0);
+    EXPECT_TRUE(IsWindow(window));
+    EXPECT_FALSE(drainMessages());
+    SendMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_TRUE(drainMessages()) << "destroying the preview child ends the program";
+}
+
+} // namespace
