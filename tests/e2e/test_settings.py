@@ -219,6 +219,23 @@ def test_a_preview_hides_the_window_and_a_key_brings_it_back(wine, button):
     assert process.wait(timeout=30) == 0
 
 
+def test_a_preview_from_the_settings_window_covers_every_monitor(dual_wine):
+    monitors, _ = dual_wine.monitors()
+    assert sorted(monitors) == sorted(dual_wine.expected_monitors) and len(monitors) == 2
+    process, window = open_settings(dual_wine)
+    click_control(dual_wine, window, PREVIEW_SAMPLE)
+    displays = dual_wine.wait_for_windows(lambda w: w["class"] == SAVER_CLASS and w["visible"], 2,
+                                          what="a display window on each monitor")
+    assert sorted(w["rect"] for w in displays) == sorted(monitors)
+    assert not refresh(dual_wine, window)["visible"]
+    dual_wine.key("a")
+    wait_until(lambda: (lambda w: w if w["visible"] and w["enabled"] and w["foreground"] else None)(
+        refresh(dual_wine, window)), 20, 0.2, "the settings window back in front")
+    assert not [w for w in dual_wine.windows() if w["class"] == SAVER_CLASS]
+    click_control(dual_wine, refresh(dual_wine, window), CLOSE)
+    assert process.wait(timeout=30) == 0
+
+
 def banner_pixels(image):
     """Pixels of the banner's mid grey in the lower left corner, where "SAMPLE INTENTIONS" stands."""
     width, height = image.size
