@@ -1,16 +1,225 @@
+// The settings window: its controls, the status line, and the commands behind its buttons (import,
+// the two previews, reduced motion, installation for the current user).
+
 #include "screensaver.h"
+
+#include <commdlg.h>
+#include <shellapi.h>
+
+#include <cstdint>
+#include <exception>
+#include <stdexcept>
+#include <string>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+namespace {
+
+enum : int {
+    importCommand = 101,
+    previewCollectionCommand = 102,
+    previewSampleCommand = 103,
+    reducedMotionCommand = 104,
+    installCommand = 105,
+    closeCommand = 106,
+};
+
+// Both the open-file dialog and the module path get the longest path Windows can hand out.
+constexpr DWORD longPath = 32768;
+
+int scaled(int value) {
+    return MulDiv(value, static_cast<int>(GetDpiForSystem()), 96);
+}
+
+void buildContent(HWND window) {
+    settings = window;
+    uiFont = CreateFontW(-scaled(16), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                         OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
+                         DEFAULT_PITCH | FF_DONTCARE, L"Segoe UI");
+
+    control(window, L"STATIC", L"Wishwell Lumiary \u00b7 Windows screensaver", 0, 22, 18, 550, 30,
+            0);
+    statusLabel = control(window, L"STATIC", L"", 0, 22, 57, 550, 50, 0);
+    updateStatus();
+
+    control(window, L"BUTTON", L"Import intention backup\u2026", WS_TABSTOP, 22, 122, 260, 38,
+            importCommand);
+    control(window, L"BUTTON", L"Preview your collection", WS_TABSTOP, 302, 122, 260, 38,
+            previewCollectionCommand);
+    control(window, L"BUTTON", L"Preview sample intentions", WS_TABSTOP, 22, 176, 260, 38,
+            previewSampleCommand);
+    HWND box = control(window, L"BUTTON", L"Reduced motion", WS_TABSTOP | BS_AUTOCHECKBOX, 302, 176,
+                       260, 38, reducedMotionCommand);
+    SendMessageW(box, BM_SETCHECK, reduced ? BST_CHECKED : BST_UNCHECKED, 0);
+
+    control(window, L"STATIC",
+            L"Download your backup from the widget\u2019s Your intentions view, then import it "
+            L"here. Import again whenever you want to update the screensaver.",
+            0, 22, 235, 540, 66, 0);
+    control(window, L"BUTTON", L"Install for this Windows user", WS_TABSTOP, 22, 316, 260, 38,
+            installCommand);
+    control(window, L"BUTTON", L"Close", WS_TABSTOP, 430, 316, 132, 38, closeCommand);
+    control(window, L"STATIC", L"Prototype 0.1 \u00b7 Offline \u00b7 No account required", 0, 22,
+            375, 540, 26, 0);
+}
+
+void createContent(HWND window) {
+    try {
+        buildContent(window);
+    } catch (const std::exception&) {
+        // Only an exhausted allocation gets here; the window then lacks some of its content.
+    }
+}
+
+// Validate, ask, write, replace: whatever fails, the collection on screen and the one the next
+// start loads never disagree.
+void importBackup() {
+    std::vector<wchar_t> file(longPath, L'\0');
+    OPENFILENAMEW dialog{};
+    dialog.lStructSize = sizeof(dialog);
+    dialog.hwndOwner = settings;
+    // The literal's own terminator is the extra NUL that ends the list.
+    dialog.lpstrFilter = L"Intention backups (*.html;*.json)\0*.html;*.json\0All files\0*.*\0";
+    dialog.nFilterIndex = 0;
+    dialog.lpstrFile = file.data();
+    dialog.nMaxFile = longPath;
+    dialog.lpstrTitle = L"Import your intention backup";
+    dialog.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR;
+    if (!GetOpenFileNameW(&dialog)) return; // cancelled: nothing to say
+
+    try {
+        wishwell::Collection candidate;
+        {
+            const std::string bytes = readFile(std::filesystem::path(file.data()));
+            candidate = wishwell::parseBackup(bytes);
+        } // a backup may be 30 MB: its bytes go before the question
+
+        if (!collection.sample) {
+            const int answer = MessageBoxW(
+                settings,
+                L"Replace the screensaver's current collection with this backup?\n\nYour widget "
+                L"and the original backup file will stay unchanged.",
+                L"Import intentions", MB_YESNO | MB_ICONQUESTION);
+            if (answer != IDYES) return;
+        }
+
+        atomicSave(directory / "intentions.json", wishwell::dumpDocument(candidate.document));
+        collection = std::move(candidate);
+        updateStatus();
+    } catch (const std::exception& failure) {
+        error(settings, failure.what());
+    }
+}
+
+// Windows has already toggled the check mark; the file, the mark and reduced must end up agreeing.
+void storeReducedMotion(HWND window) {
+    HWND box = GetDlgItem(window, reducedMotionCommand);
+    const bool value = SendMessageW(box, BM_GETCHECK, 0, 0) == BST_CHECKED;
+    try {
+        saveReducedMotion(directory, value);
+    } catch (...) {
+        SendMessageW(box, BM_SETCHECK, reduced ? BST_CHECKED : BST_UNCHECKED, 0);
+        throw;
+    }
+    reduced = value;
+}
+
+void installForThisUser() {
+    try {
+        std::vector<wchar_t> module(longPath, L'\0');
+        const DWORD length = GetModuleFileNameW(nullptr, module.data(), longPath);
+        if (length == 0 || length >= longPath) {
+            throw std::runtime_error("Could not locate this screensaver.");
+        }
+        const std::filesystem::path source(std::wstring(module.data(), length));
+
+        std::filesystem::create_directories(directory);
+        const std::filesystem::path destination = directory / L"Wishwell Lumiary.scr";
+
+        // The installed copy cannot be copied onto itself while it runs; it is already in place.
+        std::error_code unknown;
+        if (!std::filesystem::equivalent(source, destination, unknown)) {
+            if (!CopyFileW(source.c_str(), destination.c_str(), FALSE)) {
+                throw std::runtime_error(
+                    "Could not copy the screensaver. Close any running preview and try again.");
+            }
+        }
+
+        const char* const notOpened =
+            "The screensaver was copied, but Windows settings could not open.";
+        wchar_t system[MAX_PATH] = {};
+        const UINT systemLength = GetSystemDirectoryW(system, MAX_PATH);
+        if (systemLength == 0 || systemLength >= MAX_PATH) throw std::runtime_error(notOpened);
+        const std::filesystem::path program =
+            std::filesystem::path(std::wstring(system, systemLength)) / L"rundll32.exe";
+
+        // The quotes keep a path with spaces together as the installer's one argument.
+        const std::wstring parameters =
+            L"desk.cpl,InstallScreenSaver \"" + destination.native() + L"\"";
+        const auto opened = reinterpret_cast<INT_PTR>(ShellExecuteW(
+            settings, L"open", program.c_str(), parameters.c_str(), nullptr, SW_SHOWNORMAL));
+        if (opened <= 32) throw std::runtime_error(notOpened);
+    } catch (const std::exception& failure) {
+        error(settings, failure.what());
+    }
+}
+
+void runCommand(HWND window, int id) {
+    // No failure of a command may end the program or leave the window unusable.
+    try {
+        switch (id) {
+        case importCommand: importBackup(); break;
+        case previewCollectionCommand: startViews(false); break;
+        case previewSampleCommand: startViews(true); break;
+        case reducedMotionCommand: storeReducedMotion(window); break;
+        case installCommand: installForThisUser(); break;
+        case closeCommand: DestroyWindow(window); break;
+        default: break; // Escape and Return arrive as IDCANCEL and IDOK: not commands here
+        }
+    } catch (const std::exception& failure) {
+        error(window, failure.what());
+    }
+}
+
+} // namespace
+
+HWND control(HWND parent, const wchar_t* className, const wchar_t* text, DWORD style, int x, int y,
+             int width, int height, int id) {
+    x = scaled(x);
+    y = scaled(y);
+    width = scaled(width);
+    height = scaled(height);
+    HWND child = CreateWindowExW(
+        0, className, text, style | WS_CHILD | WS_VISIBLE, x, y, width, height, parent,
+        reinterpret_cast<HMENU>(static_cast<std::uintptr_t>(static_cast<std::uint32_t>(id))),
+        instance, nullptr);
+    SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(uiFont), TRUE);
+    return child;
+}
+
+void updateStatus() {
+    if (!statusLabel) return;
+    const std::wstring text =
+        std::wstring(collection.sample ? L"Sample intentions" : L"Your saved intentions") +
+        L" \u00b7 " + std::to_wstring(collection.items.size()) +
+        L" entries\r\nBackups are copied locally. Nothing is uploaded.";
+    SetWindowTextW(statusLabel, text.c_str());
+}
 
 LRESULT CALLBACK settingsProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-    case WM_CREATE:
-        settings = window;
-        return 0;
+    case WM_CREATE: createContent(window); return 0;
+    case WM_COMMAND: runCommand(window, LOWORD(wParam)); return 0;
+    case WM_CLOSE: DestroyWindow(window); return 0;
     case WM_DESTROY:
         settings = nullptr;
+        if (uiFont) {
+            DeleteObject(uiFont);
+            uiFont = nullptr;
+        }
         PostQuitMessage(0);
         return 0;
     }
     return DefWindowProcW(window, message, wParam, lParam);
 }
-
-void updateStatus() {}

@@ -234,6 +234,13 @@ class Wine:
         rows = [json.loads(line) for line in out.splitlines() if line.startswith("{")]
         return [r["monitor"] for r in rows if "monitor" in r], next(r["dpi"] for r in rows if "dpi" in r)
 
+    def font(self, hwnd):
+        """The LOGFONTW fields of the font a window of another program draws with (None: the system font)."""
+        out = self.run_wine([str(self.build / "winlist.exe"), "--font", str(hwnd)], timeout=30).stdout.decode()
+        row = next(json.loads(line) for line in out.splitlines() if line.startswith("{"))
+        assert "error" not in row, row["error"]
+        return row["font"]
+
     def wait_for_window(self, predicate, timeout=20.0, what="a window"):
         return wait_until(lambda: next((w for w in self.windows() if predicate(w)), None), timeout, 0.2, what)
 

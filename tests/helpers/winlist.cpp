@@ -1,10 +1,13 @@
 // Test helper: prints what a screen reader would see, one JSON object a line, ASCII only.
 //   winlist            every top-level window of the desktop with its child controls
 //   winlist --monitors every monitor's rectangle, and the system DPI
+//   winlist --font HWND the font that the window HWND of another program draws with, read inside
+//                       that program by fontprobe.dll
 
 #include <windows.h>
 
 #include <cstdio>
+#include <cwchar>
 #include <string>
 
 namespace {
@@ -45,12 +48,18 @@ void printCommon(HWND window) {
                 IsWindowVisible(window) ? "true" : "false", IsWindowEnabled(window) ? "true" : "false");
 }
 
+// The children of one window: the separator is owed from that window's second child on.
+struct ChildList {
+    HWND parent;
+    bool first;
+};
+
 BOOL CALLBACK printChild(HWND child, LPARAM data) {
-    HWND parent = reinterpret_cast<HWND>(data);
+    auto& list = *reinterpret_cast<ChildList*>(data);
+    HWND parent = list.parent;
     if (GetParent(child) != parent) return TRUE;
-    static bool first = true;
-    if (!first) std::putchar(',');
-    first = false;
+    if (!list.first) std::putchar(',');
+    list.first = false;
     std::putchar('{');
     printCommon(child);
     RECT rect{};
@@ -74,12 +83,32 @@ BOOL CALLBACK printWindow(HWND window, LPARAM) {
     GetWindowRect(window, &rect);
     GetClientRect(window, &client);
     std::printf(",\"pid\":%lu,\"owner\":%llu,\"rect\":[%ld,%ld,%ld,%ld],\"client\":[%ld,%ld],"
-                "\"foreground\":%s,\"children\":[",
+                "\"foreground\":%s,",
                 static_cast<unsigned long>(process),
                 static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(GetWindow(window, GW_OWNER))),
                 rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top, client.right,
                 client.bottom, GetForegroundWindow() == window ? "true" : "false");
-    EnumChildWindows(window, printChild, reinterpret_cast<LPARAM>(window));
+    // Where a person would click: the client area's origin and the caption, whose rightmost
+    // button of the caption-button size is the close box, in screen coordinates; and the control
+    // that has the keyboard focus in the window's thread.
+    POINT origin{0, 0};
+    ClientToScreen(window, &origin);
+    TITLEBARINFO title{};
+    title.cbSize = sizeof(title);
+    GetTitleBarInfo(window, &title);
+    const RECT& bar = title.rcTitleBar;
+    GUITHREADINFO thread{};
+    thread.cbSize = sizeof(thread);
+    GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &thread);
+    std::printf(
+        "\"clientOrigin\":[%ld,%ld],\"titleBar\":[%ld,%ld,%ld,%ld],\"captionButton\":[%d,%d],"
+        "\"focus\":%llu,",
+        origin.x, origin.y, bar.left, bar.top, bar.right - bar.left, bar.bottom - bar.top,
+        GetSystemMetrics(SM_CXSIZE), GetSystemMetrics(SM_CYSIZE),
+        static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(thread.hwndFocus)));
+    std::printf("\"children\":[");
+    ChildList children{window, true};
+    EnumChildWindows(window, printChild, reinterpret_cast<LPARAM>(&children));
     std::printf("]}\n");
     return TRUE;
 }
@@ -90,6 +119,77 @@ BOOL CALLBACK printMonitor(HMONITOR, HDC, LPRECT rect, LPARAM) {
     return TRUE;
 }
 
+LOGFONTW reportedFont{};
+bool fontReported = false;
+bool fontAnswered = false;
+
+LRESULT CALLBACK receiveFont(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message != WM_COPYDATA) return DefWindowProcW(window, message, wParam, lParam);
+    const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+    fontAnswered = true;
+    if (data->dwData == 1 && data->cbData == sizeof(reportedFont)) {
+        CopyMemory(&reportedFont, data->lpData, sizeof(reportedFont));
+        fontReported = true;
+    }
+    return TRUE;
+}
+
+// The probe runs in the target's thread through a WH_CALLWNDPROC hook and answers with
+// WM_COPYDATA, which arrives here while the probe message is still being sent.
+int printFont(HWND target) {
+    wchar_t path[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring probePath(path, length);
+    probePath.erase(probePath.find_last_of(L"\\/") + 1);
+    probePath += L"fontprobe.dll";
+    HMODULE probe = LoadLibraryW(probePath.c_str());
+    auto* procedure = probe ? reinterpret_cast<HOOKPROC>(
+                                  reinterpret_cast<void*>(GetProcAddress(probe, "probeFont")))
+                            : nullptr;
+    if (!procedure) {
+        std::printf("{\"error\":\"fontprobe.dll could not be loaded\"}\n");
+        return 1;
+    }
+
+    WNDCLASSW receiver{};
+    receiver.lpfnWndProc = receiveFont;
+    receiver.hInstance = GetModuleHandleW(nullptr);
+    receiver.lpszClassName = L"WinlistFontReceiver";
+    RegisterClassW(&receiver);
+    HWND reply = CreateWindowExW(0, receiver.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
+                                 nullptr, receiver.hInstance, nullptr);
+    HHOOK hook = SetWindowsHookExW(WH_CALLWNDPROC, procedure, probe,
+                                   GetWindowThreadProcessId(target, nullptr));
+    if (!reply || !hook) {
+        std::printf("{\"error\":\"the probe could not be installed\"}\n");
+        return 1;
+    }
+    DWORD_PTR result = 0;
+    SendMessageTimeoutW(target, RegisterWindowMessageW(L"WinlistFontProbe"),
+                        reinterpret_cast<WPARAM>(reply), 0, SMTO_ABORTIFHUNG, 5000, &result);
+    UnhookWindowsHookEx(hook);
+    DestroyWindow(reply);
+
+    if (!fontAnswered) {
+        std::printf("{\"error\":\"the probe did not answer\"}\n");
+        return 1;
+    }
+    if (!fontReported) {
+        std::printf("{\"font\":null}\n");
+        return 0;
+    }
+    std::printf(
+        "{\"font\":{\"height\":%ld,\"width\":%ld,\"weight\":%ld,\"italic\":%d,\"underline\":%d,"
+        "\"strikeout\":%d,\"charset\":%d,\"quality\":%d,\"pitchAndFamily\":%d,\"face\":",
+        reportedFont.lfHeight, reportedFont.lfWidth, reportedFont.lfWeight, reportedFont.lfItalic,
+        reportedFont.lfUnderline, reportedFont.lfStrikeOut, reportedFont.lfCharSet,
+        reportedFont.lfQuality, reportedFont.lfPitchAndFamily);
+    printString(reportedFont.lfFaceName,
+                static_cast<int>(wcsnlen(reportedFont.lfFaceName, LF_FACESIZE)));
+    std::printf("}}\n");
+    return 0;
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -97,6 +197,11 @@ int wmain(int argc, wchar_t** argv) {
     if (argc > 1 && std::wstring(argv[1]) == L"--monitors") {
         EnumDisplayMonitors(nullptr, nullptr, printMonitor, 0);
         std::printf("{\"dpi\":%u}\n", GetDpiForSystem());
+    } else if (argc > 2 && std::wstring(argv[1]) == L"--font") {
+        const int status = printFont(
+            reinterpret_cast<HWND>(static_cast<UINT_PTR>(_wcstoui64(argv[2], nullptr, 10))));
+        std::fflush(stdout);
+        return status;
     } else {
         EnumWindows(printWindow, 0);
     }

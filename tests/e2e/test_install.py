@@ -1,0 +1,96 @@
+"""Installing for the current Windows user: the copy in the data folder and the Windows screensaver
+installer started on it. Wine has no display control panel; the test's desk.cpl records every call."""
+
+import shutil
+
+from conftest import SAVER_NAME, wait_until
+from settingswindow import (CLOSE, INSTALL, boxes, click_control, folder_error, message_box, open_settings,
+                            refresh)
+
+
+def install_recorder(wine):
+    shutil.copyfile(wine.build / "desk.cpl", wine.prefix / "drive_c" / "windows" / "system32" / "desk.cpl")
+    return wine.prefix / "drive_c" / "deskcpl-calls.txt"
+
+
+def calls(record):
+    if not record.exists():
+        return []
+    return record.read_bytes().decode("utf-16-le").splitlines()
+
+
+def wait_for_calls(record, count):
+    return wait_until(lambda: (lambda found: found if len(found) >= count else None)(calls(record)), 30, 0.2,
+                      f"{count} call(s) of the installer")
+
+
+def test_install_copies_the_program_and_opens_the_installer_on_the_copy_each_time(wine):
+    record = install_recorder(wine)
+    installed = wine.data_folder / SAVER_NAME
+    quoted = '"' + wine.windows_path(installed) + '"'
+    assert " " in quoted  # "Wishwell Lumiary" reaches the installer as one argument
+    process, window = open_settings(wine)
+
+    click_control(wine, window, INSTALL)
+    assert wait_for_calls(record, 1) == [quoted]
+    assert installed.read_bytes() == wine.saver.read_bytes()
+    assert not boxes(wine, window)
+    assert refresh(wine, window)["visible"]
+
+    # The second press copies again over whatever lies there, and starts the installer again.
+    installed.write_bytes(b"an older copy")
+    click_control(wine, window, INSTALL)
+    assert wait_for_calls(record, 2) == [quoted, quoted]
+    assert installed.read_bytes() == wine.saver.read_bytes()
+    assert not boxes(wine, window)
+    click_control(wine, window, CLOSE)
+    assert process.wait(timeout=30) == 0
+
+
+def test_the_installed_copy_does_not_copy_itself(wine):
+    record = install_recorder(wine)
+    installed = wine.data_folder / SAVER_NAME
+    wine.data_folder.mkdir(parents=True)
+    shutil.copyfile(wine.saver, installed)
+    before = installed.stat()
+
+    process, window = open_settings(wine, "/c", program=wine.windows_path(installed))
+    click_control(wine, window, INSTALL)
+    assert wait_for_calls(record, 1) == ['"' + wine.windows_path(installed) + '"']
+    after = installed.stat()
+    # Not even opened for writing: a copy would have changed the status-change time.
+    assert (after.st_ino, after.st_ctime_ns, after.st_size) == (before.st_ino, before.st_ctime_ns, before.st_size)
+    assert not boxes(wine, window)
+    click_control(wine, window, CLOSE)
+    assert process.wait(timeout=30) == 0
+
+
+def test_a_failed_copy_says_so_and_starts_no_installer(wine):
+    record = install_recorder(wine)
+    (wine.data_folder / SAVER_NAME).mkdir(parents=True)  # a folder has taken the copy's name
+    process, window = open_settings(wine)
+    click_control(wine, window, INSTALL)
+    _, text = message_box(wine, window)
+    assert text == "Could not copy the screensaver. Close any running preview and try again."
+    wine.key("Return")
+    wait_until(lambda: not boxes(wine, window), 20, 0.2, "the box to close")
+    assert calls(record) == []
+    assert (wine.data_folder / SAVER_NAME).is_dir()
+    click_control(wine, window, CLOSE)
+    assert process.wait(timeout=30) == 0
+
+
+def test_an_impossible_data_folder_shows_the_file_system_error(wine):
+    record = install_recorder(wine)
+    wine.data_folder.parent.mkdir(parents=True, exist_ok=True)
+    wine.data_folder.write_bytes(b"not a folder")
+    process, window = open_settings(wine)
+    click_control(wine, window, INSTALL)
+    _, text = message_box(wine, window)
+    assert text == folder_error(wine)
+    wine.key("Return")
+    wait_until(lambda: not boxes(wine, window), 20, 0.2, "the box to close")
+    assert calls(record) == []
+    assert wine.data_folder.read_bytes() == b"not a folder"
+    click_control(wine, window, CLOSE)
+    assert process.wait(timeout=30) == 0
