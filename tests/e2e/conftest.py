@@ -10,7 +10,6 @@ import select
 import shutil
 import signal
 import subprocess
-import tempfile
 import time
 from pathlib import Path
 
@@ -35,6 +34,20 @@ def wait_until(condition, timeout=20.0, interval=0.1, what="the condition"):
         if time.monotonic() > deadline:
             pytest.fail(f"timed out after {timeout} s waiting for {what}")
         time.sleep(interval)
+
+
+def banner_pixels(image):
+    """Pixels of the banner's mid grey in the lower left corner, where "SAMPLE INTENTIONS" stands."""
+    width, height = image.size
+    box = image.crop((10, height - 34, min(260, width), height - 4))
+    return sum(1 for pixel in box.getdata() if pixel == (0x8C, 0x8C, 0x8C))
+
+
+def ink(image):
+    """The share of pixels that are not black."""
+    small = image.resize((image.width // 8, image.height // 8))
+    data = list(small.getdata())
+    return sum(1 for pixel in data if max(pixel) > 40) / len(data)
 
 
 def ensure_template(build):

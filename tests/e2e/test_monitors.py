@@ -2,8 +2,8 @@
 
 import pytest
 
-from conftest import wait_until
-from test_run import ink, saver_windows
+from conftest import ink, wait_until
+from test_run import saver_windows
 
 
 @pytest.mark.parametrize("dual_wine", ["RightOf", "LeftOf", "Above"], indirect=True)

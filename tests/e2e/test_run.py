@@ -5,7 +5,7 @@ import subprocess
 
 import pytest
 
-from conftest import wait_until
+from conftest import banner_pixels, ink, wait_until
 
 SAVER_CLASS = "WishwellSaver"
 
@@ -13,20 +13,6 @@ SAVER_CLASS = "WishwellSaver"
 def saver_windows(wine, count):
     return wine.wait_for_windows(lambda w: w["class"] == SAVER_CLASS and w["visible"], count,
                                  what=f"{count} display window(s)")
-
-
-def banner_pixels(image):
-    """Pixels of the banner's mid grey in the lower left corner, where "SAMPLE INTENTIONS" stands."""
-    width, height = image.size
-    box = image.crop((10, height - 34, min(260, width), height - 4))
-    return sum(1 for pixel in box.getdata() if pixel == (0x8C, 0x8C, 0x8C))
-
-
-def ink(image):
-    """The share of pixels that are not black."""
-    small = image.resize((image.width // 8, image.height // 8))
-    data = list(small.getdata())
-    return sum(1 for pixel in data if max(pixel) > 40) / len(data)
 
 
 def test_run_covers_the_monitor_with_the_samples_and_their_banner(wine):

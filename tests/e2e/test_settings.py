@@ -6,7 +6,7 @@ import json
 
 import pytest
 
-from conftest import wait_until
+from conftest import banner_pixels, ink, wait_until
 from settingswindow import (CAPTION, CLOSE, IMPORT, INSTALL, PREVIEW_COLLECTION, PREVIEW_SAMPLE,
                             REDUCED_MOTION, SAMPLE_STATUS, SAVER_CLASS, child, choose_file, click_close_box,
                             click_control, message_box, open_settings, refresh, status, status_text,
@@ -234,20 +234,6 @@ def test_a_preview_from_the_settings_window_covers_every_monitor(dual_wine):
     assert not [w for w in dual_wine.windows() if w["class"] == SAVER_CLASS]
     click_control(dual_wine, refresh(dual_wine, window), CLOSE)
     assert process.wait(timeout=30) == 0
-
-
-def banner_pixels(image):
-    """Pixels of the banner's mid grey in the lower left corner, where "SAMPLE INTENTIONS" stands."""
-    width, height = image.size
-    box = image.crop((10, height - 34, min(260, width), height - 4))
-    return sum(1 for pixel in box.getdata() if pixel == (0x8C, 0x8C, 0x8C))
-
-
-def ink(image):
-    """The share of pixels that are not black."""
-    small = image.resize((image.width // 8, image.height // 8))
-    data = list(small.getdata())
-    return sum(1 for pixel in data if max(pixel) > 40) / len(data)
 
 
 def preview(wine, window, button):

@@ -1,6 +1,5 @@
 """Starting the real executable: what it carries, what it needs, how a bad command line ends."""
 
-import subprocess
 
 import pefile
 import pytest
