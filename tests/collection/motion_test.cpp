@@ -219,15 +219,6 @@ TEST(DrawnSize, ReducedMotionShrinksToTheGridCellButNeverEnlarges) {
     }
 }
 
-TEST(Copies, EchoesFirstAndOnlyTheIntentionWhenReduced) {
-    const wishwell::Copies moving = wishwell::copiesToDraw(false);
-    ASSERT_EQ(moving.count, 3);
-    EXPECT_EQ(std::vector<int>(moving.copy, moving.copy + 3), (std::vector<int>{2, 1, 0}));
-    const wishwell::Copies still = wishwell::copiesToDraw(true);
-    ASSERT_EQ(still.count, 1);
-    EXPECT_EQ(still.copy[0], 0);
-}
-
 TEST(Pose, DriftTurnAndBreathFollowTheSeed) {
     // Values computed separately from the motion's definition: seed, t, copy, W, H, w, h, then
     // the expected x, y, scale, rotation and opacity.
@@ -259,6 +250,13 @@ TEST(Pose, DriftTurnAndBreathFollowTheSeed) {
 }
 
 TEST(Pose, EchoesLagByOnePointZeroFiveSecondsSmallerAndFainter) {
+    // The echoes are drawn first; reduced motion draws only the intention.
+    const wishwell::Copies moving = wishwell::copiesToDraw(false);
+    ASSERT_EQ(moving.count, 3);
+    EXPECT_EQ(std::vector<int>(moving.copy, moving.copy + 3), (std::vector<int>{2, 1, 0}));
+    const wishwell::Copies still = wishwell::copiesToDraw(true);
+    ASSERT_EQ(still.count, 1);
+    EXPECT_EQ(still.copy[0], 0);
     const double W = 1920, H = 1080, w = 420, h = 300;
     const double opacities[] = {0, 0.2, 0.09};
     for (std::uint32_t seed : {0u, 6282u, 0x9E3779B9u, wishwell::seedOf("I believe in myself.")}) {
