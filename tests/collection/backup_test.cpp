@@ -1,5 +1,5 @@
-// The backup import before the entries: size bound, byte order mark, white space, the choice of
-// container, the parse and the document checks.
+// The backup import before the entries: size bound, byte order mark, white space, container,
+// parse and document checks.
 
 #include "backup_texts.h"
 #include "collection.h"
@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <iterator>
 #include <string>
 
@@ -26,6 +27,19 @@ std::string paddedBackup(std::size_t size, const std::string& prefix = "") {
     return text;
 }
 
+struct Case {
+    const char* name;
+    std::string text;
+    const std::string& expected;
+};
+
+void expectOutcomes(std::initializer_list<Case> cases) {
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(outcome(c.text), c.expected);
+    }
+}
+
 } // namespace
 
 // The bound counts raw bytes, the byte order mark included, and comes before every other check.
@@ -42,12 +56,7 @@ TEST(Backup, SizeBound) {
 
 TEST(Backup, ByteOrderMarkAndWhiteSpace) {
     const std::string valid = validBackup();
-    struct Case {
-        const char* name;
-        std::string text;
-        const std::string& expected;
-    };
-    const Case cases[] = {
+    expectOutcomes({
         {"nothing", "", emptyBackup},
         {"the four blanks", " \t\r\n \n", emptyBackup},
         {"a byte order mark alone", bom, emptyBackup},
@@ -61,11 +70,7 @@ TEST(Backup, ByteOrderMarkAndWhiteSpace) {
         {"a vertical tab is not a blank here", "\v", notABackup},
         {"a no-break space is not a blank here", "\xC2\xA0" + valid, notABackup},
         {"a NUL byte", std::string(1, '\0'), notABackup},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        EXPECT_EQ(outcome(c.text), c.expected);
-    }
+    });
 }
 
 // Only a text whose first non-blank byte is "{" is read as JSON; everything else must be a page.
@@ -73,12 +78,7 @@ TEST(Backup, ContainerChoice) {
     const std::string valid = validBackup();
     const std::string page = pageAround(valid);
     const std::string entries = entry().dump();
-    struct Case {
-        const char* name;
-        std::string text;
-        const std::string& expected;
-    };
-    const Case cases[] = {
+    expectOutcomes({
         {"an array root", "[]", notABackup},
         {"an array of entries", "[" + entries + "]", notABackup},
         {"a string root", R"("{")", notABackup},
@@ -87,11 +87,7 @@ TEST(Backup, ContainerChoice) {
         {"a page without script", "<html><body>" + valid + "</body></html>", notABackup},
         {"a document inside a page", page, accepted},
         {"a page that starts with a brace is read as JSON", "{" + page, invalidJson},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        EXPECT_EQ(outcome(c.text), c.expected);
-    }
+    });
 }
 
 // Everything the JSON parser refuses gives one sentence, whatever the library says.
@@ -141,12 +137,7 @@ TEST(Backup, DocumentChecks) {
         return text;
     };
     const std::string format = "\"wishwell-intentions\"";
-    struct Case {
-        const char* name;
-        std::string text;
-        const std::string& expected;
-    };
-    const Case cases[] = {
+    expectOutcomes({
         {"a complete document", document(format, "1", entries), accepted},
         {"keys in another order with more around them",
          R"({"z":[],"intentions":)" + entries + R"(,"a":{},"version":1,"format":)" + format + "}",
@@ -176,11 +167,7 @@ TEST(Backup, DocumentChecks) {
         {"intentions as a string", document(format, "1", "\"[]\""), unsupported},
         {"a document check comes before the entries", document(format, "2", "[1]"), unsupported},
         {"the entries come after the document checks", document(format, "1", "[1]"), invalidEntry},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        EXPECT_EQ(outcome(c.text), c.expected);
-    }
+    });
 }
 
 // Only the boolean true marks a sample collection.
@@ -199,21 +186,6 @@ TEST(Backup, SampleFlag) {
         EXPECT_EQ(collection.sample, c.sample);
         EXPECT_EQ(collection.document["sample"], c.sample);
     }
-}
-
-// The import keeps the entries in document order as items.
-TEST(Backup, ItemsFollowTheDocumentOrder) {
-    const wishwell::Collection collection = wishwell::parseBackup(
-        backupText({entry("z"), entry("a", "windows"), entry("m", "legacy")}));
-    ASSERT_EQ(collection.items.size(), 3u);
-    EXPECT_EQ(collection.items[0].id, "z");
-    EXPECT_EQ(collection.items[1].id, "a");
-    EXPECT_EQ(collection.items[2].id, "m");
-    EXPECT_EQ(collection.items[0].theme, "blues");
-    EXPECT_EQ(collection.items[1].animation, "windows");
-    EXPECT_EQ(collection.items[1].theme, "rainbow");
-    EXPECT_EQ(collection.items[0].text, "I am calm and kind.");
-    EXPECT_FALSE(collection.sample);
 }
 
 #ifndef _WIN32

@@ -57,8 +57,7 @@ inline std::string pageAround(
     return page;
 }
 
-// The sentence parseBackup raises for the text, or "accepted". Anything else it raises escapes
-// and fails the test.
+// The sentence parseBackup raises for the text, or "accepted"; anything else fails the test.
 inline std::string outcome(std::string_view text) {
     try {
         wishwell::parseBackup(text);

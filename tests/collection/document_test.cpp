@@ -19,18 +19,22 @@ wishwell::Collection twoIntentions() {
 
 } // namespace
 
-// Moving hands over the items and the document and leaves the source empty.
-TEST(Collection, MoveLeavesTheSourceEmpty) {
+// Moving hands over the items and the document and leaves the source empty; start-up releases a
+// collection by moving an empty one into it; a self-move keeps the contents.
+TEST(Collection, Moves) {
     wishwell::Collection source = wishwell::samples();
     const std::string document = wishwell::dumpDocument(source.document);
+    const auto expectEmpty = [](const wishwell::Collection& c) {
+        EXPECT_TRUE(c.items.empty());
+        EXPECT_FALSE(c.sample);
+        EXPECT_TRUE(c.document.is_null());
+    };
 
     wishwell::Collection moved(std::move(source));
     EXPECT_EQ(moved.items.size(), 8u);
     EXPECT_TRUE(moved.sample);
     EXPECT_EQ(wishwell::dumpDocument(moved.document), document);
-    EXPECT_TRUE(source.items.empty());
-    EXPECT_FALSE(source.sample);
-    EXPECT_TRUE(source.document.is_null());
+    expectEmpty(source);
 
     wishwell::Collection target = twoIntentions();
     target = std::move(moved);
@@ -38,21 +42,11 @@ TEST(Collection, MoveLeavesTheSourceEmpty) {
     EXPECT_EQ(target.items[0].id, "sample-0");
     EXPECT_TRUE(target.sample);
     EXPECT_EQ(wishwell::dumpDocument(target.document), document);
-    EXPECT_TRUE(moved.items.empty());
-    EXPECT_FALSE(moved.sample);
-    EXPECT_TRUE(moved.document.is_null());
-}
+    expectEmpty(moved);
 
-// Start-up releases a collection by moving an empty one into it.
-TEST(Collection, MovingAnEmptyCollectionInReleasesEverything) {
-    wishwell::Collection active = twoIntentions();
-    active = wishwell::Collection();
-    EXPECT_TRUE(active.items.empty());
-    EXPECT_FALSE(active.sample);
-    EXPECT_TRUE(active.document.is_null());
-}
+    target = wishwell::Collection();
+    expectEmpty(target);
 
-TEST(Collection, SelfMoveKeepsTheContents) {
     wishwell::Collection active = twoIntentions();
     wishwell::Collection& alias = active;
     active = std::move(alias);
@@ -78,8 +72,7 @@ TEST(Document, NormalisedEntryKeepsTheThemeOnlyForWordArt) {
         R"({"animation":"legacy","id":"a","sentAt":"","text":"Hi."})");
 }
 
-// The import rebuilds the document from the accepted entries only; each case names the exact
-// stored text.
+// The import rebuilds the document from the accepted entries only, to the exact stored text.
 TEST(Document, ImportNormalisesTheDocument) {
     struct Case {
         const char* name;
@@ -168,8 +161,7 @@ TEST(Document, DumpRefusesInvalidUtf8) {
     EXPECT_THROW(wishwell::dumpDocument(document), json::type_error);
 }
 
-// Reading the stored form again gives the same items and the same document, for every kind of
-// entry and for text beyond ASCII.
+// Reading the stored form again gives the same items and document, for text beyond ASCII too.
 TEST(Document, StoredDocumentReadsBackUnchanged) {
     json intentions = json::array();
     intentions.push_back(entry("plain"));

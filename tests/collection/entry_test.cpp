@@ -1,5 +1,4 @@
-// The checks of every intention entry: the field reader with its limits in code points, and the
-// rules on ids, texts, animation kinds and themes, in their order.
+// The checks of an intention entry: the field reader, its limits in code points, and the rules.
 
 #include "backup.h"
 #include "backup_texts.h"
@@ -29,10 +28,10 @@ std::string readOutcome(json entry, const char* key, std::size_t limit) {
     return accepted;
 }
 
-// The outcome of a backup whose only entry is the valid one changed by the edit.
-template <typename Edit> std::string outcomeOfEntry(Edit edit) {
+// The outcome of a backup whose only entry is the valid one with the key set to the value.
+std::string outcomeWith(const char* key, const std::string& value) {
     json changed = entry();
-    edit(changed);
+    changed[key] = value;
     return outcome(backupText({changed}));
 }
 
@@ -101,25 +100,21 @@ TEST(Entry, FieldLimits) {
     };
     const auto ascii = [](std::size_t length) { return std::string(length, 'w'); };
     const auto twoByte = [](std::size_t length) { return repeat(alpha, length); };
-    const auto mixed = [](std::size_t length) {
-        std::string text = repeat(kanji, length - 1);
-        return text + "!";
-    };
+    const auto mixed = [](std::size_t length) { return repeat(kanji, length - 1) + "!"; };
     const Case cases[] = {
         {"id", 150, twoByte},   {"id", 150, ascii},      {"text", 10000, ascii},
         {"text", 10000, mixed}, {"sentAt", 50, twoByte}, {"sentAt", 50, ascii},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.key) + " " + c.value(2));
-        EXPECT_EQ(outcomeOfEntry([&](json& e) { e[c.key] = c.value(c.limit); }), accepted);
-        EXPECT_EQ(outcomeOfEntry([&](json& e) { e[c.key] = c.value(c.limit + 1); }), badField);
+        EXPECT_EQ(outcomeWith(c.key, c.value(c.limit)), accepted);
+        EXPECT_EQ(outcomeWith(c.key, c.value(c.limit + 1)), badField);
     }
     // The kinds and themes are short, so at their limits only the length message can tell.
-    EXPECT_EQ(outcomeOfEntry([](json& e) { e["animation"] = std::string(20, 'w'); }), unusable);
-    EXPECT_EQ(outcomeOfEntry([](json& e) { e["animation"] = std::string(21, 'w'); }), badField);
-    EXPECT_EQ(outcomeOfEntry([](json& e) { e["wordartTheme"] = std::string(30, 'w'); }),
-              unknownTheme);
-    EXPECT_EQ(outcomeOfEntry([](json& e) { e["wordartTheme"] = std::string(31, 'w'); }), badField);
+    EXPECT_EQ(outcomeWith("animation", std::string(20, 'w')), unusable);
+    EXPECT_EQ(outcomeWith("animation", std::string(21, 'w')), badField);
+    EXPECT_EQ(outcomeWith("wordartTheme", std::string(30, 'w')), unknownTheme);
+    EXPECT_EQ(outcomeWith("wordartTheme", std::string(31, 'w')), badField);
     // An id of 150 two-byte characters is 300 bytes, and kept whole.
     const wishwell::Collection collection =
         wishwell::parseBackup(backupText({entry(repeat(alpha, 150))}));
@@ -130,105 +125,80 @@ TEST(Entry, FieldLimits) {
 TEST(Entry, Rules) {
     struct Case {
         const char* name;
-        void (*edit)(json&);
+        json set;          // members given these values
+        const char* erase; // and this one removed
         const std::string& expected;
     };
+    const std::string nul(1, '\0');
     const Case cases[] = {
-        {"the valid entry", [](json&) {}, accepted},
-        {"no id", [](json& e) { e.erase("id"); }, missingField},
-        {"a number id", [](json& e) { e["id"] = 7; }, missingField},
-        {"no text", [](json& e) { e.erase("text"); }, missingField},
-        {"a null text", [](json& e) { e["text"] = nullptr; }, missingField},
-        {"no sentAt", [](json& e) { e.erase("sentAt"); }, missingField},
-        {"an empty sentAt", [](json& e) { e["sentAt"] = ""; }, accepted},
-        {"a number sentAt", [](json& e) { e["sentAt"] = 20260314; }, missingField},
-        {"no animation", [](json& e) { e.erase("animation"); }, missingField},
-        {"an array animation", [](json& e) { e["animation"] = {"wordart"}; }, missingField},
-        {"keys are case-sensitive",
-         [](json& e) {
-             e["Text"] = e["text"];
-             e.erase("text");
-         },
-         missingField},
+        {"the valid entry", {}, nullptr, accepted},
+        {"no id", {}, "id", missingField},
+        {"a number id", {{"id", 7}}, nullptr, missingField},
+        {"no text", {}, "text", missingField},
+        {"a null text", {{"text", nullptr}}, nullptr, missingField},
+        {"no sentAt", {}, "sentAt", missingField},
+        {"an empty sentAt", {{"sentAt", ""}}, nullptr, accepted},
+        {"a number sentAt", {{"sentAt", 20260314}}, nullptr, missingField},
+        {"no animation", {}, "animation", missingField},
+        {"an array animation", {{"animation", {"wordart"}}}, nullptr, missingField},
+        {"keys are case-sensitive", {{"Text", "I am calm and kind."}}, "text", missingField},
         {"a long id comes before a missing text",
-         [](json& e) {
-             e["id"] = std::string(151, 'i');
-             e.erase("text");
-         },
+         {{"id", std::string(151, 'i')}},
+         "text",
          badField},
         {"a missing text comes before a long sentAt",
-         [](json& e) {
-             e.erase("text");
-             e["sentAt"] = std::string(51, 's');
-         },
+         {{"sentAt", std::string(51, 's')}},
+         "text",
          missingField},
-        {"a missing animation comes before an empty id",
-         [](json& e) {
-             e["id"] = "";
-             e.erase("animation");
-         },
-         missingField},
-        {"U+0000 in the id", [](json& e) { e["id"] = std::string("a\0", 2); }, badField},
-        {"U+0000 in the text", [](json& e) { e["text"] = std::string("\0", 1); }, badField},
-        {"U+0000 in sentAt", [](json& e) { e["sentAt"] = std::string("\0", 1); }, badField},
-        {"U+0000 in the animation", [](json& e) { e["animation"] = std::string("wordart\0", 8); },
-         badField},
-        {"U+0000 in the theme", [](json& e) { e["wordartTheme"] = std::string("blues\0", 6); },
-         badField},
-        {"U+0000 in a key that is not read", [](json& e) { e["note"] = std::string("\0", 1); },
-         accepted},
-        {"an empty id", [](json& e) { e["id"] = ""; }, unusable},
-        {"an id of one space", [](json& e) { e["id"] = " "; }, accepted},
-        {"an empty text", [](json& e) { e["text"] = ""; }, unusable},
-        {"a text of blanks", [](json& e) { e["text"] = "   \t"; }, unusable},
-        {"a text of every blank", [](json& e) { e["text"] = " \t\r\n"; }, unusable},
-        {"a text of a no-break space", [](json& e) { e["text"] = "\xC2\xA0"; }, accepted},
-        {"a text of a form feed", [](json& e) { e["text"] = "\f"; }, accepted},
-        {"a text of a vertical tab", [](json& e) { e["text"] = "\v"; }, accepted},
-        {"an unknown animation", [](json& e) { e["animation"] = "sparkle"; }, unusable},
-        {"an animation in capitals", [](json& e) { e["animation"] = "WordArt"; }, unusable},
-        {"an empty animation", [](json& e) { e["animation"] = ""; }, unusable},
+        {"a missing animation comes before an empty id", {{"id", ""}}, "animation", missingField},
+        {"U+0000 in the id", {{"id", "a" + nul}}, nullptr, badField},
+        {"U+0000 in the text", {{"text", nul}}, nullptr, badField},
+        {"U+0000 in sentAt", {{"sentAt", nul}}, nullptr, badField},
+        {"U+0000 in the animation", {{"animation", "wordart" + nul}}, nullptr, badField},
+        {"U+0000 in the theme", {{"wordartTheme", "blues" + nul}}, nullptr, badField},
+        {"U+0000 in a key that is not read", {{"note", nul}}, nullptr, accepted},
+        {"an empty id", {{"id", ""}}, nullptr, unusable},
+        {"an id of one space", {{"id", " "}}, nullptr, accepted},
+        {"an empty text", {{"text", ""}}, nullptr, unusable},
+        {"a text of blanks", {{"text", "   \t"}}, nullptr, unusable},
+        {"a text of every blank", {{"text", " \t\r\n"}}, nullptr, unusable},
+        {"a text of a no-break space", {{"text", "\xC2\xA0"}}, nullptr, accepted},
+        {"a text of a form feed", {{"text", "\f"}}, nullptr, accepted},
+        {"a text of a vertical tab", {{"text", "\v"}}, nullptr, accepted},
+        {"an unknown animation", {{"animation", "sparkle"}}, nullptr, unusable},
+        {"an animation in capitals", {{"animation", "WordArt"}}, nullptr, unusable},
+        {"an empty animation", {{"animation", ""}}, nullptr, unusable},
         {"an unknown animation comes before a bad theme",
-         [](json& e) {
-             e["animation"] = "Wordart";
-             e["wordartTheme"] = 1;
-         },
+         {{"animation", "Wordart"}, {"wordartTheme", 1}},
+         nullptr,
          unusable},
         {"a blank text comes before a bad theme",
-         [](json& e) {
-             e["text"] = "\n";
-             e["wordartTheme"] = "neon";
-         },
+         {{"text", "\n"}, {"wordartTheme", "neon"}},
+         nullptr,
          unusable},
-        {"a null theme", [](json& e) { e["wordartTheme"] = nullptr; }, missingField},
-        {"a number theme", [](json& e) { e["wordartTheme"] = 3; }, missingField},
-        {"a theme in other letter case", [](json& e) { e["wordartTheme"] = "Rainbow"; },
-         unknownTheme},
-        {"an empty theme", [](json& e) { e["wordartTheme"] = ""; }, unknownTheme},
-        {"no theme", [](json& e) { e.erase("wordartTheme"); }, accepted},
+        {"a null theme", {{"wordartTheme", nullptr}}, nullptr, missingField},
+        {"a number theme", {{"wordartTheme", 3}}, nullptr, missingField},
+        {"a theme in other letter case", {{"wordartTheme", "Rainbow"}}, nullptr, unknownTheme},
+        {"an empty theme", {{"wordartTheme", ""}}, nullptr, unknownTheme},
+        {"no theme", {}, "wordartTheme", accepted},
         {"a number theme on echoes",
-         [](json& e) {
-             e["animation"] = "echoes";
-             e["wordartTheme"] = 3;
-         },
+         {{"animation", "echoes"}, {"wordartTheme", 3}},
+         nullptr,
          accepted},
         {"an unknown theme on windows",
-         [](json& e) {
-             e["animation"] = "windows";
-             e["wordartTheme"] = "neon";
-         },
+         {{"animation", "windows"}, {"wordartTheme", "neon"}},
+         nullptr,
          accepted},
         {"a long theme on legacy",
-         [](json& e) {
-             e["animation"] = "legacy";
-             e["wordartTheme"] = std::string(99, 't');
-         },
+         {{"animation", "legacy"}, {"wordartTheme", std::string(99, 't')}},
+         nullptr,
          accepted},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         json changed = entry();
-        c.edit(changed);
+        for (const auto& [key, value] : c.set.items()) changed[key] = value;
+        if (c.erase) changed.erase(c.erase);
         EXPECT_EQ(outcome(backupText({entry("first"), changed})), c.expected);
     }
 }

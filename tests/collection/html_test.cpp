@@ -18,6 +18,9 @@ namespace {
 
 const std::string document = backupText({entry("a")});
 
+// The document in a script element with the given start tag.
+std::string element(const std::string& startTag) { return startTag + document + "</script>"; }
+
 // The meaning the attribute matcher must keep: the patterns as regular expressions.
 bool regexIdentity(const std::string& tag) {
     static const std::regex pattern(R"(\bid\s*=\s*["']intention-backup["'])",
@@ -31,8 +34,7 @@ bool regexType(const std::string& tag) {
     return std::regex_search(tag, pattern);
 }
 
-// Runs the work on a thread with a small stack, so that anything that recurses per byte of a
-// start tag crashes here instead of passing on the main thread's larger reserve.
+// On a small stack, anything that recurses per byte of a start tag crashes here.
 template <typename Work> void onSmallStack(Work work) {
     pthread_attr_t attributes;
     ASSERT_EQ(pthread_attr_init(&attributes), 0);
@@ -72,52 +74,38 @@ TEST(Html, ExtractionCases) {
              "</SCRIPT></HTML>",
          accepted},
         {"mixed quotes on one value",
-         "<script id=\"intention-backup' type='application/json\">" + document + "</script>",
-         accepted},
+         element("<script id=\"intention-backup' type='application/json\">"), accepted},
         {"white space around the equals signs",
-         "<script id \t= \n'intention-backup' type\r\n=\f\"application/json\">" + document +
-             "</script>",
-         accepted},
+         element("<script id \t= \n'intention-backup' type\r\n=\f\"application/json\">"), accepted},
         {"other attributes around them",
-         "<script nonce=\"x1\" id=\"intention-backup\" defer type=\"application/json\" "
-         "data-v=\"2\">" +
-             document + "</script>",
+         element("<script nonce=\"x1\" id=\"intention-backup\" defer type=\"application/json\" "
+                 "data-v=\"2\">"),
          accepted},
         {"a hyphenated name ending in id",
-         "<script data-id=\"intention-backup\" type=\"application/json\">" + document + "</script>",
-         accepted},
+         element("<script data-id=\"intention-backup\" type=\"application/json\">"), accepted},
         {"a name that merely ends in id",
-         "<script xid=\"intention-backup\" type=\"application/json\">" + document + "</script>",
+         element("<script xid=\"intention-backup\" type=\"application/json\">"), notABackup},
+        {"an unquoted value", element("<script id=intention-backup type=\"application/json\">"),
          notABackup},
-        {"an unquoted value",
-         "<script id=intention-backup type=\"application/json\">" + document + "</script>",
-         notABackup},
-        {"only the type attribute", "<script type=\"application/json\">" + document + "</script>",
-         notABackup},
-        {"only the identity attribute", "<script id=\"intention-backup\">" + document + "</script>",
-         notABackup},
-        {"another type",
-         "<script id=\"intention-backup\" type=\"text/json\">" + document + "</script>",
+        {"only the type attribute", element("<script type=\"application/json\">"), notABackup},
+        {"only the identity attribute", element("<script id=\"intention-backup\">"), notABackup},
+        {"another type", element("<script id=\"intention-backup\" type=\"text/json\">"),
          notABackup},
         {"the second element carries both",
-         "<script type=\"application/json\">{}</script><script id='intention-backup' "
-         "type='application/json'>" +
-             document + "</script>",
+         element("<script type=\"application/json\">{}</script><script id='intention-backup' "
+                 "type='application/json'>"),
          accepted},
         {"a longer tag name starts a candidate too",
          "<scripts id=\"intention-backup\" type=\"application/json\">" + document + "</scripts>",
          accepted},
         {"a > inside a quoted value ends the start tag",
-         "<script title=\"a>b\" id=\"intention-backup\" type=\"application/json\">" + document +
-             "</script>",
+         element("<script title=\"a>b\" id=\"intention-backup\" type=\"application/json\">"),
          notABackup},
         {"the attributes after the start tag do not count",
-         "<script>id=\"intention-backup\" type=\"application/json\"" + document + "</script>",
-         notABackup},
+         element("<script>id=\"intention-backup\" type=\"application/json\""), notABackup},
         {"no end of the start tag",
          "<script id=\"intention-backup\" type=\"application/json\"" + document, notABackup},
-        {"no closing tag", "<script id=\"intention-backup\" type=\"application/json\">" + document,
-         notABackup},
+        {"no closing tag", lower + document, notABackup},
         {"the content runs to the next closing tag across another start tag",
          lower + document + lower + document + "</script>", invalidJson},
         {"the closing tag in capitals", lower + document + "</SCRIPT >", accepted},
@@ -167,8 +155,8 @@ TEST(Html, StartTagLengthBound) {
     }
 }
 
-// The matcher means what the two regular expressions mean, on tags that probe each piece of
-// them: the word boundary, letter case, every white-space byte, both quotes, near misses.
+// The matcher means what the two regular expressions mean: word boundary, letter case, every
+// white-space byte, both quotes, near misses.
 TEST(Html, AttributeMatchingAgreesWithTheRegularExpressions) {
     std::vector<std::string> tags = {
         "<script id=\"intention-backup\"",
@@ -204,14 +192,12 @@ TEST(Html, AttributeMatchingAgreesWithTheRegularExpressions) {
         "<script ty\npe=\"application/json\"",
         "<script type=\"application/json",
         std::string("<script id=\"intention-backup\"") + '\0' + " type='application/json'",
-        "<script id\x0B=\x0C'intention-backup' type\r=\n\"application/json\"",
-    };
+        "<script id\x0B=\x0C'intention-backup' type\r=\n\"application/json\""};
     // Every single-byte change of a matching tag that the patterns care about.
     const std::string base = "<s id='intention-backup' type=\"application/json\"";
     for (std::size_t at = 0; at <= base.size(); ++at) {
-        for (char inserted : {' ', '\v', '\x1c', '\xA0', 'x', '_', '-', '\'', '"', '='}) {
+        for (char inserted : {' ', '\v', '\x1c', '\xA0', 'x', '_', '-', '\'', '"', '='})
             tags.push_back(base.substr(0, at) + inserted + base.substr(at));
-        }
         if (at < base.size()) tags.push_back(base.substr(0, at) + base.substr(at + 1));
     }
     for (const std::string& tag : tags) {
@@ -221,9 +207,8 @@ TEST(Html, AttributeMatchingAgreesWithTheRegularExpressions) {
     }
 }
 
-// The longest start tag that is examined, made of long white-space runs in each place where a
-// pattern's quantifier consumes them, and the same runs ending in a near miss. Without recursion
-// these finish on a small stack with the result the patterns give.
+// 4095-byte start tags of white-space runs wherever a quantifier consumes them, and near misses:
+// they finish on a small stack with the patterns' result.
 TEST(Html, LongWhiteSpaceRunsInEveryQuantifier) {
     struct Case {
         const char* name;

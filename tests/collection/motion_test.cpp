@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <iterator>
 #include <limits>
 #include <string>
 #include <vector>
@@ -37,8 +38,7 @@ struct Fractions {
     double v;
 };
 
-// Reads u and v back from a pose's centre: the centre runs from m + h_x to W - m - h_x, where h_x
-// is half the turned, scaled image's bounding box.
+// u and v read back from a pose's centre, which runs from m + h_x to W - m - h_x.
 Fractions fractionsOf(const Pose& pose, double W, double H, double w, double h) {
     const double theta = std::acos(-1.0) * pose.rotation / 180;
     const double margin = std::min(0.03 * W, 24.0);
@@ -53,9 +53,7 @@ Fractions fractionsOf(const Pose& pose, double W, double H, double w, double h) 
 } // namespace
 
 TEST(Seed, FinalisedFnv1aOfTheIdBytes) {
-    // Known values: the empty id gives the finalised offset basis; "été" checks that bytes above
-    // 0x7F are hashed unsigned; the embedded NUL checks that the id's length, not a terminator,
-    // bounds the hash.
+    // Bytes above 0x7F hash unsigned; the id's length, not a NUL, bounds the hash.
     const struct {
         std::string id;
         std::uint32_t seed;
@@ -107,28 +105,17 @@ TEST(Page, TwentyItemsTurnAt32SecondsFadingOut) {
 }
 
 TEST(Page, FadesInAndOutOverOnePointSixSeconds) {
-    const struct {
-        double t;
-        double fade;
-    } cases[] = {
-        {0, 1},
-        {15, 1},
-        {30.4, 1},
-        {30.8, 0.75},
-        {31.2, 0.5},
-        {31.6, 0.25},
-        {32, 0},
-        {32.4, 0.25},
-        {32.8, 0.5},
-        {33.6, 1},
-        {66, 0},
-        {66.8, 0.5},
-        {34.0 * 1000 + 15, 1},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.t);
-        EXPECT_NEAR(wishwell::pageFade(c.t, 13), c.fade, 1e-9);
-        EXPECT_NEAR(wishwell::pageFade(c.t, 1000), c.fade, 1e-9);
+    // Pairs of a time and the fade factor at that time.
+    const double cases[] = {0,    1,    15,   1,    30.4,
+                            1,    30.8, 0.75, 31.2, 0.5,
+                            31.6, 0.25, 32,   0,    32.4,
+                            0.25, 32.8, 0.5,  33.6, 1,
+                            66,   0,    66.8, 0.5,  34.0 * 1000 + 15,
+                            1};
+    for (std::size_t i = 0; i < std::size(cases); i += 2) {
+        SCOPED_TRACE(cases[i]);
+        EXPECT_NEAR(wishwell::pageFade(cases[i], 13), cases[i + 1], 1e-9);
+        EXPECT_NEAR(wishwell::pageFade(cases[i], 1000), cases[i + 1], 1e-9);
     }
 }
 
@@ -144,9 +131,7 @@ TEST(Page, TwelveOrFewerNeverChangeOrFade) {
     }
     EXPECT_EQ(wishwell::pageAt(32, 0).count, 0u);
     EXPECT_EQ(wishwell::pageFade(32, 0), 1);
-}
-
-TEST(Page, ClockOutsideItsRangeShowsTheFirstPage) {
+    // A clock outside its range shows the first page.
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const double infinity = std::numeric_limits<double>::infinity();
     for (double t : {-0.5, -5.0, -1e300, nan, infinity, -infinity}) {
@@ -211,8 +196,7 @@ TEST(DrawnSize, TargetWidthKeepsTheAspectUnderTheHeightLimit) {
 }
 
 TEST(DrawnSize, ReducedMotionShrinksToTheGridCellButNeverEnlarges) {
-    // 1920 x 1080: one intention has a cell of 806.4 x 864, twelve have 5 x 3 cells of 322.56 x
-    // 288.
+    // 1920 x 1080: one intention has a cell of 806.4 x 864, twelve 5 x 3 cells of 322.56 x 288.
     const struct {
         const char* name;
         std::uint64_t pageLength;
@@ -235,82 +219,44 @@ TEST(DrawnSize, ReducedMotionShrinksToTheGridCellButNeverEnlarges) {
     }
 }
 
-TEST(Copies, EchoesFirstAndOnlyTheIntentionWhenReduced) {
+TEST(Pose, DriftTurnAndBreathFollowTheSeed) {
+    // Values computed separately from the motion's definition: seed, t, copy, W, H, w, h, then
+    // the expected x, y, scale, rotation and opacity.
+    const double cases[][12] = {
+        {0, 0, 0, 1920, 1080, 420, 300, 960, 540, 0.82, 0, 0.88},
+        {6282, 10, 0, 1920, 1080, 420, 300, 1391.0958973681777, 210.07822304089891,
+         0.94663511262793854, 11.17930711301171, 0.98917480597399032},
+        {0x9E3779B9, 123.456, 0, 1920, 1080, 420, 300, 1387.2820637874818, 208.5372528889377,
+         0.76428332044974046, 7.5571112284947795, 0.85269630287445075},
+        {0x9E3779B9, 123.456, 1, 1920, 1080, 420, 300, 1351.9500024614804, 200.77810683781053,
+         0.74734253829468644, 8.6686039465680587, 0.2},
+        {0x9E3779B9, 123.456, 2, 1920, 1080, 420, 300, 1315.1819332680345, 193.3375653530392,
+         0.73156484491222218, 9.6426558869654251, 0.09},
+        {12345, 3600.5, 0, 800, 600, 240, 240 * 300 / 420.0, 146.91397454198093, 402.43549398424523,
+         0.90382066710511311, -11.898470036874578, 0.82736187715707521},
+    };
+    for (const auto& c : cases) {
+        const auto seed = static_cast<std::uint32_t>(c[0]);
+        const int copy = static_cast<int>(c[2]);
+        SCOPED_TRACE(testing::Message()
+                     << "seed " << seed << " at " << c[1] << " s, copy " << copy);
+        const Pose p = wishwell::pose(seed, c[1], copy, false, 0, 12, c[3], c[4], c[5], c[6]);
+        EXPECT_NEAR(p.x, c[7], 1e-9);
+        EXPECT_NEAR(p.y, c[8], 1e-9);
+        EXPECT_NEAR(p.scale, c[9], 1e-12);
+        EXPECT_NEAR(p.rotation, c[10], 1e-12);
+        EXPECT_NEAR(p.opacity, c[11], 1e-12);
+    }
+}
+
+TEST(Pose, EchoesLagByOnePointZeroFiveSecondsSmallerAndFainter) {
+    // The echoes are drawn first; reduced motion draws only the intention.
     const wishwell::Copies moving = wishwell::copiesToDraw(false);
     ASSERT_EQ(moving.count, 3);
     EXPECT_EQ(std::vector<int>(moving.copy, moving.copy + 3), (std::vector<int>{2, 1, 0}));
     const wishwell::Copies still = wishwell::copiesToDraw(true);
     ASSERT_EQ(still.count, 1);
     EXPECT_EQ(still.copy[0], 0);
-}
-
-TEST(Pose, DriftTurnAndBreathFollowTheSeed) {
-    // Values computed separately from the motion's definition.
-    const struct {
-        std::uint32_t seed;
-        double t;
-        int copy;
-        double W, H, w, h;
-        Pose expected;
-    } cases[] = {
-        {0, 0, 0, 1920, 1080, 420, 300, {960, 540, 0.82, 0, 0.88}},
-        {6282,
-         10,
-         0,
-         1920,
-         1080,
-         420,
-         300,
-         {1391.0958973681777, 210.07822304089891, 0.94663511262793854, 11.17930711301171,
-          0.98917480597399032}},
-        {0x9E3779B9,
-         123.456,
-         0,
-         1920,
-         1080,
-         420,
-         300,
-         {1387.2820637874818, 208.5372528889377, 0.76428332044974046, 7.5571112284947795,
-          0.85269630287445075}},
-        {0x9E3779B9,
-         123.456,
-         1,
-         1920,
-         1080,
-         420,
-         300,
-         {1351.9500024614804, 200.77810683781053, 0.74734253829468644, 8.6686039465680587, 0.2}},
-        {0x9E3779B9,
-         123.456,
-         2,
-         1920,
-         1080,
-         420,
-         300,
-         {1315.1819332680345, 193.3375653530392, 0.73156484491222218, 9.6426558869654251, 0.09}},
-        {12345,
-         3600.5,
-         0,
-         800,
-         600,
-         240,
-         240 * 300 / 420.0,
-         {146.91397454198093, 402.43549398424523, 0.90382066710511311, -11.898470036874578,
-          0.82736187715707521}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message()
-                     << "seed " << c.seed << " at " << c.t << " s, copy " << c.copy);
-        const Pose p = wishwell::pose(c.seed, c.t, c.copy, false, 0, 12, c.W, c.H, c.w, c.h);
-        EXPECT_NEAR(p.x, c.expected.x, 1e-9);
-        EXPECT_NEAR(p.y, c.expected.y, 1e-9);
-        EXPECT_NEAR(p.scale, c.expected.scale, 1e-12);
-        EXPECT_NEAR(p.rotation, c.expected.rotation, 1e-12);
-        EXPECT_NEAR(p.opacity, c.expected.opacity, 1e-12);
-    }
-}
-
-TEST(Pose, EchoesLagByOnePointZeroFiveSecondsSmallerAndFainter) {
     const double W = 1920, H = 1080, w = 420, h = 300;
     const double opacities[] = {0, 0.2, 0.09};
     for (std::uint32_t seed : {0u, 6282u, 0x9E3779B9u, wishwell::seedOf("I believe in myself.")}) {
@@ -338,29 +284,16 @@ TEST(Pose, ReducedMotionStandsStillOnTheGrid) {
         const char* name;
         std::uint64_t count;
         double W, H;
-        std::vector<Fractions> places; // of positions 0, 1, ...
+        std::vector<double> places; // u and v of positions 0, 1, ...
     } cases[] = {
-        {"one on 1920 x 1080: 2 columns, 1 row", 1, 1920, 1080, {{0, 0.5}}},
-        {"two side by side", 2, 1920, 1080, {{0, 0.5}, {1, 0.5}}},
-        {"five in 3 columns, 2 rows", 5, 1920, 1080, {{0, 0}, {0.5, 0}, {1, 0}, {0, 1}, {0.5, 1}}},
-        {"twelve in 5 columns, 3 rows",
-         12,
-         1920,
-         1080,
-         {{0, 0},
-          {0.25, 0},
-          {0.5, 0},
-          {0.75, 0},
-          {1, 0},
-          {0, 0.5},
-          {0.25, 0.5},
-          {0.5, 0.5},
-          {0.75, 0.5},
-          {1, 0.5},
-          {0, 1},
-          {0.25, 1}}},
-        {"one on a portrait window: 1 column, centred", 1, 1080, 1920, {{0.5, 0.5}}},
-        {"two on a tall window: 1 column, 2 rows", 2, 500, 1000, {{0.5, 0}, {0.5, 1}}},
+        {"one on 1920 x 1080: 2 columns, 1 row", 1, 1920, 1080, {0, 0.5}},
+        {"two side by side", 2, 1920, 1080, {0, 0.5, 1, 0.5}},
+        {"five in 3 columns, 2 rows", 5, 1920, 1080, {0, 0, 0.5, 0, 1, 0, 0, 1, 0.5, 1}},
+        {"twelve in 5 columns, 3 rows", 12, 1920, 1080, {0,    0,   0.25, 0,   0.5,  0,   0.75, 0,
+                                                         1,    0,   0,    0.5, 0.25, 0.5, 0.5,  0.5,
+                                                         0.75, 0.5, 1,    0.5, 0,    1,   0.25, 1}},
+        {"one on a portrait window: 1 column, centred", 1, 1080, 1920, {0.5, 0.5}},
+        {"two on a tall window: 1 column, 2 rows", 2, 500, 1000, {0.5, 0, 0.5, 1}},
     };
     for (const auto& c : cases) {
         const wishwell::Size size = wishwell::drawnSize(420, 300, c.W, c.H, true, c.count);
@@ -373,16 +306,15 @@ TEST(Pose, ReducedMotionStandsStillOnTheGrid) {
                 EXPECT_EQ(p.scale, 1);
                 EXPECT_EQ(p.opacity, 1);
                 const Fractions f = fractionsOf(p, c.W, c.H, size.width, size.height);
-                EXPECT_NEAR(f.u, c.places[j].u, 1e-12);
-                EXPECT_NEAR(f.v, c.places[j].v, 1e-12);
+                EXPECT_NEAR(f.u, c.places[2 * j], 1e-12);
+                EXPECT_NEAR(f.v, c.places[2 * j + 1], 1e-12);
             }
         }
     }
 }
 
 TEST(Pose, CentreKeepsTheMarginAndStaysThereWhenTooLarge) {
-    // Rotation 0 and scale 1 (reduced motion), so the half extents are w / 2 and h / 2; the margin
-    // is 0.03 W, at most 24, on both axes.
+    // Unturned and unscaled (reduced motion); the margin is 0.03 W, at most 24, on both axes.
     const struct {
         const char* name;
         double W, H;
@@ -402,8 +334,7 @@ TEST(Pose, CentreKeepsTheMarginAndStaysThereWhenTooLarge) {
         EXPECT_NEAR(p.x, c.x, 1e-9);
         EXPECT_NEAR(p.y, c.y, 1e-9);
     }
-    // Turning widens the bounding box: an image too large for its window keeps its turned box's
-    // half extents from the margin.
+    // Too large for its window: the turned bounding box's half extents from the margin.
     for (double t : {0.0, 7.0, 19.5, 33.0, 400.0}) {
         SCOPED_TRACE(t);
         const Pose p = wishwell::pose(6282, t, 0, false, 0, 12, 100, 80, 420, 300);
@@ -429,8 +360,7 @@ TEST(Pose, OddInputsGiveFiniteResults) {
     // There are only two echoes: any other copy number is invisible.
     EXPECT_EQ(wishwell::pose(1, 5, 3, false, 0, 12, 1920, 1080, 420, 300).opacity, 0);
     EXPECT_EQ(wishwell::pose(1, 5, -1, false, 0, 12, 1920, 1080, 420, 300).opacity, 0);
-    // The grid counts a window less than a pixel high as one pixel high: 2 x 0.5 with two
-    // intentions has 2 columns (not 3), so the second stands at the right margin.
+    // A window under a pixel high counts as one: 2 x 0.5 has 2 columns (not 3) for two.
     const Pose low = wishwell::pose(1, 5, 0, true, 1, 2, 2, 0.5, 0.1, 0.1);
     EXPECT_NEAR(low.x, 2 - 0.06 - 0.05, 1e-12);
     // An empty page has one cell, in the middle.

@@ -1,5 +1,4 @@
-// The nesting bound of the parse, and its agreement with the JSON library's own parser callback,
-// whose depths define the bound.
+// The nesting bound of the parse, and its agreement with the JSON library's parser callback.
 
 #include "backup.h"
 #include "backup_texts.h"
@@ -102,8 +101,8 @@ TEST(Nesting, DepthBounds) {
     }
 }
 
-// The bounded parse gives what the library's callback parse gives, value or sentence, on the
-// bounds, on mixed documents, and at every point where a document can break off.
+// The bounded parse gives what the callback parse gives, value or sentence, on the bounds, on
+// mixed documents, and at every point where a document can break off.
 TEST(Nesting, AgreesWithTheParserCallback) {
     std::vector<std::string> texts;
     for (int depth = 30; depth <= 35; ++depth) {
@@ -136,9 +135,8 @@ TEST(Nesting, AgreesWithTheParserCallback) {
     // Every prefix of two documents, so that each kind of event meets the end of the text.
     for (const std::string& whole :
          {mixed, "{\"k\":" + nestedObjects(33, nestedArrays(3, "1")) + "}"}) {
-        for (std::size_t length = 0; length < whole.size(); ++length) {
+        for (std::size_t length = 0; length < whole.size(); ++length)
             texts.push_back(whole.substr(0, length));
-        }
     }
     // Documents that wander up and down around the bound, from a fixed seed.
     std::uint32_t state = 12345;

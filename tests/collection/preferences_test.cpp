@@ -1,5 +1,4 @@
-// The reduced-motion preference: which documents carry a value, which are refused, and the exact
-// bytes the settings window stores.
+// The reduced-motion preference: the documents that carry a value, and the exact bytes stored.
 
 #include "preferences.h"
 
@@ -52,9 +51,7 @@ TEST(ReducedMotionFrom, RefusesEverythingElse) {
 
 TEST(PreferencesDocument, IsTheCompactOneMemberObject) {
     EXPECT_EQ(wishwell::preferencesDocument(true), R"({"reducedMotion":true})");
-    EXPECT_EQ(wishwell::preferencesDocument(true).size(), 22u);
     EXPECT_EQ(wishwell::preferencesDocument(false), R"({"reducedMotion":false})");
-    EXPECT_EQ(wishwell::preferencesDocument(false).size(), 23u);
     for (const bool value : {true, false})
         EXPECT_EQ(wishwell::reducedMotionFrom(wishwell::preferencesDocument(value)), value);
 }

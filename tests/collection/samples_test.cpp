@@ -35,8 +35,7 @@ TEST(Samples, EightItemsInOrder) {
     }
 }
 
-// The stored form of the samples: the themes written for the two entries that are not WordArt
-// are gone, every entry keeps its date.
+// The stored form of the samples: the two entries that are not WordArt lose their themes.
 TEST(Samples, NormalisedDocument) {
     const wishwell::Collection samples = wishwell::samples();
     const auto entry = [](int i, const char* text, const char* animation, const char* theme) {
@@ -68,11 +67,6 @@ TEST(Samples, EachCallGivesAnEqualIndependentCollection) {
     wishwell::Collection first = wishwell::samples();
     const wishwell::Collection second = wishwell::samples();
     EXPECT_EQ(first.document, second.document);
-    ASSERT_EQ(first.items.size(), second.items.size());
-    for (std::size_t i = 0; i < first.items.size(); ++i) {
-        EXPECT_EQ(first.items[i].text, second.items[i].text);
-        EXPECT_EQ(first.items[i].theme, second.items[i].theme);
-    }
     first.items[0].text = "changed";
     first.document["intentions"][0]["text"] = "changed";
     EXPECT_EQ(second.items[0].text, "I have financial freedom.");

@@ -1,5 +1,5 @@
-// The display window: composing frames at a given frame time, the sprite cache, the paint guard,
-// the banner's condition, and the window's answers to input and system messages.
+// The display window: frames at a given time, the sprite cache, the paint guard, the banner, and
+// the window's answers to input and system messages.
 
 #include "screensaver.h"
 
@@ -65,10 +65,8 @@ protected:
         MSG message;
         bool quit = false;
         while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            if (message.message == WM_QUIT)
-                quit = true;
-            else
-                DispatchMessageW(&message);
+            if (message.message != WM_QUIT) DispatchMessageW(&message);
+            quit = quit || message.message == WM_QUIT;
         }
         return quit;
     }

@@ -1,5 +1,4 @@
-// Intention rendering: fitting, the per-line outline, the sprite's geometry and colours, the
-// typeface fallbacks, and the sample banner.
+// Intention rendering: fitting, outlines, the sprite's geometry and colours, typefaces, banner.
 
 #include "screensaver.h"
 
@@ -128,7 +127,8 @@ std::pair<float, int> measureBlock(const std::wstring& text, const Typeface& fac
     return {bounds.Height, lines};
 }
 
-TEST(SpriteFitting, StartingSizeFollowsTheTextLength) {
+// The starting em size follows the text length, and short texts fit at it.
+TEST_F(SpriteTest, ShortTextsFitAtTheirStartingSize) {
     const struct {
         std::size_t units;
         float size;
@@ -137,9 +137,6 @@ TEST(SpriteFitting, StartingSizeFollowsTheTextLength) {
         SCOPED_TRACE(c.units);
         EXPECT_EQ(startingEmSize(c.units), c.size);
     }
-}
-
-TEST_F(SpriteTest, ShortTextsFitAtTheirStartingSize) {
     const Typeface face = typefaceFor(wishwell::lookFor("wordart", "rainbow"));
     for (std::size_t units : {60u, 61u, 101u}) {
         SCOPED_TRACE(units);
@@ -189,18 +186,6 @@ TEST_F(SpriteTest, MissingFamilyFallsBackToArial) {
     EXPECT_TRUE(fallback.argb == expected.argb);
 }
 
-TEST(SpriteGeometry, HeightIsTheOutlineBottomPlus25Clamped) {
-    const struct {
-        float bottom;
-        int height;
-    } cases[] = {{0, 140},     {114, 140},      {115.2f, 141}, {400, 425},
-                 {1075, 1100}, {1075.5f, 1100}, {5000, 1100}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.bottom);
-        EXPECT_EQ(spriteHeightFor(c.bottom), c.height);
-    }
-}
-
 TEST_F(SpriteTest, IsAlways420WideAndAtLeast140High) {
     const struct {
         std::wstring text;
@@ -226,6 +211,16 @@ TEST_F(SpriteTest, IsAlways420WideAndAtLeast140High) {
                 ASSERT_EQ(pixels.at(x, y) >> 24, 0u) << y;
     }
     EXPECT_EQ(buildSprite(L" ", wishwell::lookFor("wordart", "rainbow")).height, 140);
+    // The height is the outline's bottom plus 25, clamped.
+    const struct {
+        float bottom;
+        int height;
+    } heights[] = {{0, 140},     {114, 140},      {115.2f, 141}, {400, 425},
+                   {1075, 1100}, {1075.5f, 1100}, {5000, 1100}};
+    for (const auto& c : heights) {
+        SCOPED_TRACE(c.bottom);
+        EXPECT_EQ(spriteHeightFor(c.bottom), c.height);
+    }
 }
 
 TEST_F(SpriteTest, EveryLineOfAWrappedTextIsDrawnCentred) {
@@ -398,18 +393,6 @@ TEST_F(SpriteTest, InvalidUtf8TextRaises) {
     }
 }
 
-TEST(BannerSize, FollowsTheFrameWidth) {
-    const struct {
-        int width;
-        float size;
-    } cases[] = {{0, 0},    {200, 0},  {201, 201 / 35.0f}, {350, 10}, {454, 454 / 35.0f},
-                 {455, 13}, {1920, 13}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.width);
-        EXPECT_FLOAT_EQ(bannerEmSize(c.width), c.size);
-    }
-}
-
 // The bounds of the banner's ink on a black frame of width x 120.
 struct Ink {
     int left = 1 << 30, top = 1 << 30, right = -1, bottom = -1;
@@ -458,10 +441,19 @@ TEST_F(BannerTest, IsGreyTextAboveTheLowerLeftCorner) {
         EXPECT_GE(ink.top, 120 - 27);
         EXPECT_LT(ink.bottom, 120 - 27 + 14);
     }
-    // 13 px from 455 pixels up, 10 px at 350.
+    // 13 px from 455 pixels up, 10 px at 350, none at 200 or less.
     EXPECT_EQ(full.right - full.left, wide.right - wide.left);
     EXPECT_NEAR(static_cast<double>(small.right - small.left) / (full.right - full.left),
                 10.0 / 13.0, 0.04);
+    const struct {
+        int width;
+        float size;
+    } sizes[] = {{0, 0},    {200, 0},  {201, 201 / 35.0f}, {350, 10}, {454, 454 / 35.0f},
+                 {455, 13}, {1920, 13}};
+    for (const auto& c : sizes) {
+        SCOPED_TRACE(c.width);
+        EXPECT_FLOAT_EQ(bannerEmSize(c.width), c.size);
+    }
 }
 
 } // namespace

@@ -1,5 +1,5 @@
-// The settings window in process: the status line's text, commands told apart by their id alone,
-// and what the window gives up when it is destroyed.
+// The settings window in process: the status line, commands told apart by their id alone, and
+// what the window gives up when it is destroyed.
 
 #include "screensaver.h"
 
@@ -27,10 +27,8 @@ bool quitPosted() {
     MSG message;
     bool quit = false;
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-        if (message.message == WM_QUIT)
-            quit = true;
-        else
-            DispatchMessageW(&message);
+        if (message.message != WM_QUIT) DispatchMessageW(&message);
+        quit = quit || message.message == WM_QUIT;
     }
     return quit;
 }

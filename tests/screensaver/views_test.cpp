@@ -113,6 +113,13 @@ TEST_F(Views, CloseEveryWindowExactlyOnceEvenWhenClosingFromOneOfThem) {
     }
     closeViews(); // nothing left to close: harmless
     EXPECT_FALSE(quitPosted());
+
+    // A run started by Windows ends the program on the first close.
+    externalSaver = true;
+    startViews(false);
+    closeViews();
+    EXPECT_TRUE(views.empty());
+    EXPECT_TRUE(quitPosted());
 }
 
 TEST_F(Views, HideTheSettingsWindowWhileOpenAndGiveItBackAfterwards) {
@@ -126,14 +133,6 @@ TEST_F(Views, HideTheSettingsWindowWhileOpenAndGiveItBackAfterwards) {
     EXPECT_TRUE(IsWindowVisible(settings));
     EXPECT_TRUE(IsWindowEnabled(settings));
     EXPECT_FALSE(quitPosted()); // a preview from the settings window does not end the program
-}
-
-TEST_F(Views, EndTheProgramOnFirstCloseWhenWindowsStartedTheRun) {
-    externalSaver = true;
-    startViews(false);
-    closeViews();
-    EXPECT_TRUE(views.empty());
-    EXPECT_TRUE(quitPosted());
 }
 
 } // namespace
