@@ -50,6 +50,14 @@ def ink(image):
     return sum(1 for pixel in data if max(pixel) > 40) / len(data)
 
 
+def process_ended(pid):
+    """True once the process is gone or only its zombie is left for a parent to collect."""
+    try:
+        return Path(f"/proc/{pid}/stat").read_text().rsplit(") ", 1)[1].startswith(("Z", "X"))
+    except (OSError, IndexError):
+        return True
+
+
 def ensure_template(build):
     template = Path(build).parent / "wine" / "template"
     if not (template / ".ready").exists():
@@ -232,6 +240,35 @@ class Wine:
                                    stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         self.processes.append(process)
         return process
+
+    def own_processes(self):
+        """Every process of this prefix, the wine server included, as {pid: command name}."""
+        found = {}
+        for entry in Path("/proc").iterdir():
+            if not entry.name.isdigit():
+                continue
+            try:
+                environment = (entry / "environ").read_bytes().split(b"\0")
+                if f"WINEPREFIX={self.prefix}".encode() in environment:
+                    found[int(entry.name)] = (entry / "comm").read_text().strip()
+            except OSError:
+                continue  # ended meanwhile
+        return found
+
+    def kill(self, process):
+        """Ends a program at once, as a power cut would, then its wine server and the prefix's
+        other processes, each by its own id. Without a server those others would linger."""
+        others = {pid: name for pid, name in self.own_processes().items() if pid != process.pid}
+        process.kill()
+        process.wait(timeout=10)
+        servers = [pid for pid, name in others.items() if name.startswith("wineserver")]
+        for pid in servers + [pid for pid in others if pid not in servers]:
+            try:
+                os.kill(pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+        wait_until(lambda: all(process_ended(pid) for pid in others), timeout=10,
+                   what="the prefix's processes to end")
 
     def run(self, *args, timeout=60):
         process = self.start(*args)
