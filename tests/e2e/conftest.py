@@ -333,6 +333,11 @@ class Wine:
                     pass
         subprocess.run(["wineserver", "-k"], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                        timeout=30)
+        # pytest keeps the folders of its last three runs: with a 700 MB prefix per test, a full run
+        # of this suite would otherwise hold tens of gigabytes of the disk.
+        subprocess.run(["wineserver", "-w"], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                       timeout=30)
+        shutil.rmtree(self.prefix, ignore_errors=True)
         if self.display_process.poll() is None:
             self.display_process.send_signal(signal.SIGTERM)
             try:
