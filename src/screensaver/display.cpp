@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <deque>
 #include <numbers>
 
 using namespace Gdiplus;
@@ -223,10 +224,26 @@ struct Placement {
     double x, y, scale, rotation, w, h;
 };
 
+// Where one copy of a sprite goes in a frame, with the level of halving to sample.
+struct PlannedCopy {
+    const Image* image;
+    const Occupancy* occupancy;
+    double spriteWidth;
+    double spriteHeight;
+    Placement at;
+    double opacity;
+};
+
 // Draws one copy of a sprite of spriteWidth x spriteHeight, whose pixels at the chosen level of
-// halving are image, with its alpha multiplied by opacity.
-void drawCopy(BackBuffer& target, const Image& image, const Occupancy& occupancy,
-              double spriteWidth, double spriteHeight, const Placement& at, double opacity) {
+// halving are image, with its alpha multiplied by opacity, into every rowStep-th row of the
+// target from row rowPhase on.
+void drawCopy(BackBuffer& target, const PlannedCopy& copy, int rowPhase, int rowStep) {
+    const Image& image = *copy.image;
+    const Occupancy& occupancy = *copy.occupancy;
+    const double spriteWidth = copy.spriteWidth;
+    const double spriteHeight = copy.spriteHeight;
+    const Placement& at = copy.at;
+    const double opacity = copy.opacity;
     const int fade = static_cast<int>(std::lround(std::clamp(opacity, 0.0, 1.0) * 4096));
     if (fade == 0 || !(at.scale > 0) || !(at.w > 0) || !(at.h > 0)) return;
     if (image.width < 1 || image.height < 1 || occupancy.right < occupancy.left) return;
@@ -282,7 +299,8 @@ void drawCopy(BackBuffer& target, const Image& image, const Occupancy& occupancy
     std::uint32_t window[16];
     const std::uint8_t* rows[4];
 
-    for (int py = top; py < bottom; ++py) {
+    for (int py = top + ((rowPhase - top) % rowStep + rowStep) % rowStep; py < bottom;
+         py += rowStep) {
         const double dy = py - at.y;
         // fx and fy at device x = 0 of this row; along the row they change by ax and ay.
         const double fx0 = bx * dy + cx - ax * at.x;
@@ -354,6 +372,9 @@ struct SpritePixels {
     std::vector<Occupancy> levelOccupancy;
 
     explicit SpritePixels(GpBitmap* bitmap) : lock(bitmap) {
+        // The planned copies point at the levels, so the vectors must never move them.
+        levels.reserve(32);
+        levelOccupancy.reserve(32);
         if (!lock.bits()) return;
         full = {lock.bits(), lock.stride(), lock.width(), lock.height(), 1};
         fullOccupancy = occupancyOf(full);
@@ -362,7 +383,8 @@ struct SpritePixels {
     std::pair<const Image*, const Occupancy*> at(double fraction) {
         const Image* image = &full;
         const Occupancy* occupancy = &fullOccupancy;
-        for (std::size_t level = 0; fraction < 0.5 && image->width > 1 && image->height > 1;
+        for (std::size_t level = 0; fraction < 0.5 && image->width > 1 && image->height > 1 &&
+                                    level < levels.capacity();
              ++level, fraction *= 2) {
             if (level == levels.size()) {
                 levels.push_back(halve(*image));
@@ -412,6 +434,40 @@ void rebuildSprites(ViewState& view, const wishwell::Collection& from, const wis
     view.shown.assign(page.index, page.index + page.count);
 }
 
+// Draws the copies into the rows of one parity; two of these run at once, one in the thread pool.
+struct Band {
+    BackBuffer* target;
+    const std::vector<PlannedCopy>* copies;
+    int rowPhase;
+};
+
+void drawBand(const Band& band) {
+    for (const PlannedCopy& copy : *band.copies)
+        drawCopy(*band.target, copy, band.rowPhase, 2);
+}
+
+VOID CALLBACK drawBandInPool(PTP_CALLBACK_INSTANCE, PVOID context, PTP_WORK) {
+    drawBand(*static_cast<const Band*>(context));
+}
+
+// Every pixel is blended by one thread, in the copies' order, so the frame is the same as one
+// thread would draw it: the even rows in the thread pool, the odd rows here.
+void drawCopies(BackBuffer& target, const std::vector<PlannedCopy>& copies) {
+    Band even{&target, &copies, 0};
+    const Band odd{&target, &copies, 1};
+    const bool small = static_cast<long long>(target.width) * target.height < 640 * 480;
+    owners::ThreadpoolWork work(
+        small ? nullptr : CreateThreadpoolWork(drawBandInPool, &even, nullptr));
+    if (!work) {
+        for (const PlannedCopy& copy : copies)
+            drawCopy(target, copy, 0, 1);
+        return;
+    }
+    SubmitThreadpoolWork(work.get());
+    drawBand(odd);
+    // The owner waits for the even rows before it closes the work object.
+}
+
 void drawPage(ViewState& view, const wishwell::Collection& from, const wishwell::Page& page,
               double t) {
     BackBuffer& target = *view.backBuffer;
@@ -419,24 +475,28 @@ void drawPage(ViewState& view, const wishwell::Collection& from, const wishwell:
     const double H = target.height;
     const double fade = wishwell::pageFade(t, from.items.size());
     const wishwell::Copies copies = wishwell::copiesToDraw(reduced);
+    std::deque<SpritePixels> pixels; // locked until the frame is drawn
+    std::vector<PlannedCopy> planned;
+    planned.reserve(page.count * static_cast<std::size_t>(copies.count));
     for (std::size_t j = 0; j < page.count; ++j) {
         const std::uint64_t index = page.index[j];
         const Sprite& sprite = view.sprites.at(index);
         const std::uint32_t seed = wishwell::seedOf(from.items.at(index).id);
         const wishwell::Size size =
             wishwell::drawnSize(sprite.width, sprite.height, W, H, reduced, page.count);
-        SpritePixels pixels(sprite.bitmap.get());
-        if (!pixels.full.bits) continue;
+        SpritePixels& spritePixels = pixels.emplace_back(sprite.bitmap.get());
+        if (!spritePixels.full.bits) continue;
         for (int c = 0; c < copies.count; ++c) {
             const wishwell::Pose pose = wishwell::pose(seed, t, copies.copy[c], reduced, j,
                                                        page.count, W, H, size.width, size.height);
             const double fraction = size.width * pose.scale / sprite.width;
-            const auto [image, occupancy] = pixels.at(fraction);
-            drawCopy(target, *image, *occupancy, sprite.width, sprite.height,
-                     {pose.x, pose.y, pose.scale, pose.rotation, size.width, size.height},
-                     pose.opacity * fade);
+            const auto [image, occupancy] = spritePixels.at(fraction);
+            planned.push_back({image, occupancy, sprite.width, sprite.height,
+                               {pose.x, pose.y, pose.scale, pose.rotation, size.width, size.height},
+                               pose.opacity * fade});
         }
     }
+    drawCopies(target, planned);
 }
 
 void drawSampleBanner(BackBuffer& target) {

@@ -44,6 +44,14 @@ using File = Owner<void, &closeFile>;
 inline void freeTaskMemory(wchar_t* memory) { CoTaskMemFree(memory); }
 using TaskString = Owner<wchar_t, &freeTaskMemory>;
 
+// A thread-pool work object. Releasing it first waits for the callbacks already submitted, so
+// nothing they use goes away under them.
+inline void closeWork(TP_WORK* work) {
+    WaitForThreadpoolWorkCallbacks(work, FALSE);
+    CloseThreadpoolWork(work);
+}
+using ThreadpoolWork = Owner<TP_WORK, &closeWork>;
+
 // BeginPaint on construction, EndPaint on every way out.
 class PaintScope {
 public:

@@ -1,6 +1,7 @@
 #pragma once
 // The process-wide state of the screensaver and the functions its source files call on each other.
-// Everything here is touched only on the one GUI thread.
+// Everything here is touched only on the one GUI thread; the only other thread is the pool
+// worker that blends half of a frame's rows while the GUI thread blends the other half and waits.
 
 #include <windows.h>
 
