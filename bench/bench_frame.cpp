@@ -7,6 +7,7 @@
 #include "screensaver.h"
 
 #include "motion.h"
+#include "../tests/helpers/gdiplus_copies.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -41,25 +42,15 @@ wishwell::Collection pageOfTwelve() {
         const char* text;
         const char* animation;
         const char* theme;
-    } entries[] = {
-        {"I have financial freedom.", "wordart", "rainbow"},
-        {"I am a famous potato farmer.", "windows", "rainbow"},
-        {"I have enough money to adopt three dogs and give them a beautiful life.", "echoes",
-         "rainbow"},
-        {"I will backpack across Europe next summer.", "wordart", "superhero"},
-        {"I will meet my soulmate.", "wordart", "purple"},
-        {"I am in harmony with the universe.", "wordart", "horizon"},
-        {"I believe in myself.", "wordart", "italicOutline"},
-        {"I will harvest one million potatoes.", "wordart", "blues"},
+    } more[] = {
         {"I am calm, patient and kind to myself every day.", "legacy", "rainbow"},
         {"I trust the timing of my life.", "wordart", "rainbow"},
         {"I am brave enough to start again.", "wordart", "superhero"},
         {"I give myself permission to rest.", "wordart", "horizon"},
     };
-    wishwell::Collection result;
-    result.sample = true;
+    wishwell::Collection result = wishwell::samples();
     int number = 0;
-    for (const auto& entry : entries)
+    for (const auto& entry : more)
         result.items.push_back(
             {"bench-" + std::to_string(number++), entry.text, entry.animation, entry.theme});
     return result;
@@ -110,49 +101,10 @@ PageCost costOfPage(HWND window, int frames) {
     return cost;
 }
 
-// Every copy of the page drawn by GDI+ with GdipDrawImageRectRect, the world transform and the
-// colour-matrix fade, then the banner.
+// Every copy of the page drawn by GDI+, then the banner.
 void drawWithGdiplus(GpGraphics* graphics, const ViewState& view, double t) {
-    GdipSetInterpolationMode(graphics, InterpolationModeHighQualityBicubic);
     GdipSetSmoothingMode(graphics, SmoothingModeAntiAlias);
-    const wishwell::Page page = wishwell::pageAt(t, collection.items.size());
-    const wishwell::Copies copies = wishwell::copiesToDraw(reduced);
-    const double fade = wishwell::pageFade(t, collection.items.size());
-    for (std::size_t j = 0; j < page.count; ++j) {
-        const Sprite& sprite = view.sprites.at(page.index[j]);
-        const std::uint32_t seed = wishwell::seedOf(collection.items[page.index[j]].id);
-        const wishwell::Size size =
-            wishwell::drawnSize(sprite.width, sprite.height, width, height, reduced, page.count);
-        for (int c = 0; c < copies.count; ++c) {
-            const wishwell::Pose pose =
-                wishwell::pose(seed, t, copies.copy[c], reduced, j, page.count, width, height,
-                               size.width, size.height);
-            GraphicsState state = 0;
-            GdipSaveGraphics(graphics, &state);
-            GdipTranslateWorldTransform(graphics, static_cast<REAL>(pose.x),
-                                        static_cast<REAL>(pose.y), MatrixOrderPrepend);
-            GdipRotateWorldTransform(graphics, static_cast<REAL>(pose.rotation),
-                                     MatrixOrderPrepend);
-            GdipScaleWorldTransform(graphics, static_cast<REAL>(pose.scale),
-                                    static_cast<REAL>(pose.scale), MatrixOrderPrepend);
-            GpImageAttributes* attributes = nullptr;
-            GdipCreateImageAttributes(&attributes);
-            ColorMatrix matrix = {{{1, 0, 0, 0, 0},
-                                   {0, 1, 0, 0, 0},
-                                   {0, 0, 1, 0, 0},
-                                   {0, 0, 0, static_cast<REAL>(pose.opacity * fade), 0},
-                                   {0, 0, 0, 0, 1}}};
-            GdipSetImageAttributesColorMatrix(attributes, ColorAdjustTypeDefault, TRUE, &matrix,
-                                              nullptr, ColorMatrixFlagsDefault);
-            const REAL w = static_cast<REAL>(size.width);
-            const REAL h = static_cast<REAL>(size.height);
-            GdipDrawImageRectRect(graphics, sprite.bitmap.get(), -w / 2, -h / 2, w, h, 0, 0,
-                                  sprite.width, sprite.height, UnitPixel, attributes, nullptr,
-                                  nullptr);
-            GdipRestoreGraphics(graphics, state);
-            GdipDisposeImageAttributes(attributes);
-        }
-    }
+    drawCopiesWithGdiplus(graphics, view, width, height, t);
     drawBanner(graphics, width, height);
 }
 

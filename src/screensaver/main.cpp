@@ -41,23 +41,6 @@ std::wstring convert(UINT codePage, DWORD flags, const std::string& text) {
     return wide;
 }
 
-void registerClasses() {
-    WNDCLASSW saver{};
-    saver.lpfnWndProc = saverProc;
-    saver.hInstance = instance;
-    saver.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
-    saver.lpszClassName = L"WishwellSaver";
-    RegisterClassW(&saver);
-
-    WNDCLASSW window{};
-    window.lpfnWndProc = settingsProc;
-    window.hInstance = instance;
-    window.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    window.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    window.lpszClassName = L"WishwellSettings";
-    RegisterClassW(&window);
-}
-
 // The stored collection replaces the samples only when it reads and parses in full.
 std::string loadStoredCollection() {
     collection = wishwell::samples();
@@ -140,6 +123,23 @@ void startAndRun(const wchar_t* commandLine) {
 }
 
 } // namespace
+
+void registerClasses() {
+    WNDCLASSW saver{};
+    saver.lpfnWndProc = saverProc;
+    saver.hInstance = instance;
+    saver.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
+    saver.lpszClassName = L"WishwellSaver";
+    RegisterClassW(&saver);
+
+    WNDCLASSW window{};
+    window.lpfnWndProc = settingsProc;
+    window.hInstance = instance;
+    window.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    window.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    window.lpszClassName = L"WishwellSettings";
+    RegisterClassW(&window);
+}
 
 std::wstring widen(const std::string& text) {
     return convert(CP_UTF8, MB_ERR_INVALID_CHARS, text);

@@ -39,6 +39,8 @@ std::wstring messageText(const std::string& message);
 void error(HWND owner, const std::string& message);
 // The program's entry point, with the whole start-up, message loop and shut-down.
 int runProgram(HINSTANCE module, const wchar_t* commandLine);
+// The two window classes, "WishwellSaver" and "WishwellSettings", of the module in instance.
+void registerClasses();
 
 // ---- Monitor views (views.cpp) -----------------------------------------------------------
 void startViews(bool sample);

@@ -57,12 +57,7 @@ int wmain(int argc, wchar_t** argv) {
     int code = 0;
     try {
         collection = wishwell::parseBackup(readFile(argv[1]));
-        WNDCLASSW saver{};
-        saver.lpfnWndProc = saverProc;
-        saver.hInstance = instance;
-        saver.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
-        saver.lpszClassName = L"WishwellSaver";
-        RegisterClassW(&saver);
+        registerClasses();
         startViews(false);
         if (views.empty()) code = 4;
         for (int page = 0; code == 0 && page <= pages; ++page) {

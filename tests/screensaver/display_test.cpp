@@ -4,6 +4,7 @@
 #include "screensaver.h"
 
 #include "motion.h"
+#include "../helpers/gdiplus_copies.h"
 
 #include <gtest/gtest.h>
 
@@ -38,12 +39,7 @@ protected:
         GdiplusStartupInput input;
         ASSERT_EQ(GdiplusStartup(&token, &input, nullptr), Ok);
         instance = GetModuleHandleW(nullptr);
-        WNDCLASSW saver{};
-        saver.lpfnWndProc = saverProc;
-        saver.hInstance = instance;
-        saver.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
-        saver.lpszClassName = L"WishwellSaver";
-        RegisterClassW(&saver);
+        registerClasses();
         showSample = false;
         reduced = false;
         externalSaver = false;
@@ -201,8 +197,7 @@ TEST_F(Frame, FailedRebuildKeepsTheOldPageAndRetries) {
     EXPECT_EQ(recordOf(window)->shown.size(), 3u);
 }
 
-// The same frame drawn by GDI+ alone: every copy through GdipDrawImageRectRect with the world
-// transform and the colour-matrix fade.
+// The same frame drawn by GDI+ alone.
 std::vector<std::uint32_t> drawnByGdiplus(const ViewState& view, int width, int height, double t) {
     GpBitmap* bitmap = nullptr;
     GdipCreateBitmapFromScan0(width, height, 0, PixelFormat32bppPARGB, nullptr, &bitmap);
@@ -212,40 +207,7 @@ std::vector<std::uint32_t> drawnByGdiplus(const ViewState& view, int width, int 
     {
         const owners::Graphics owned(graphics);
         GdipGraphicsClear(graphics, 0xFF000000);
-        GdipSetInterpolationMode(graphics, InterpolationModeHighQualityBicubic);
-        const wishwell::Page page = wishwell::pageAt(t, collection.items.size());
-        const wishwell::Copies copies = wishwell::copiesToDraw(reduced);
-        const double fade = wishwell::pageFade(t, collection.items.size());
-        for (std::size_t j = 0; j < page.count; ++j) {
-            const Sprite& sprite = view.sprites.at(page.index[j]);
-            const wishwell::Size size = wishwell::drawnSize(sprite.width, sprite.height, width,
-                                                            height, reduced, page.count);
-            for (int c = 0; c < copies.count; ++c) {
-                const wishwell::Pose pose = wishwell::pose(
-                    wishwell::seedOf(collection.items[page.index[j]].id), t, copies.copy[c],
-                    reduced, j, page.count, width, height, size.width, size.height);
-                GraphicsState state = 0;
-                GdipSaveGraphics(graphics, &state);
-                GdipTranslateWorldTransform(graphics, pose.x, pose.y, MatrixOrderPrepend);
-                GdipRotateWorldTransform(graphics, pose.rotation, MatrixOrderPrepend);
-                GdipScaleWorldTransform(graphics, pose.scale, pose.scale, MatrixOrderPrepend);
-                GpImageAttributes* attributes = nullptr;
-                GdipCreateImageAttributes(&attributes);
-                const owners::ImageAttributes ownedAttributes(attributes);
-                ColorMatrix matrix = {{{1, 0, 0, 0, 0},
-                                       {0, 1, 0, 0, 0},
-                                       {0, 0, 1, 0, 0},
-                                       {0, 0, 0, static_cast<REAL>(pose.opacity * fade), 0},
-                                       {0, 0, 0, 0, 1}}};
-                GdipSetImageAttributesColorMatrix(attributes, ColorAdjustTypeDefault, TRUE, &matrix,
-                                                  nullptr, ColorMatrixFlagsDefault);
-                const REAL w = static_cast<REAL>(size.width), h = static_cast<REAL>(size.height);
-                GdipDrawImageRectRect(graphics, sprite.bitmap.get(), -w / 2, -h / 2, w, h, 0, 0,
-                                      sprite.width, sprite.height, UnitPixel, attributes, nullptr,
-                                      nullptr);
-                GdipRestoreGraphics(graphics, state);
-            }
-        }
+        drawCopiesWithGdiplus(graphics, view, width, height, t);
     }
     std::vector<std::uint32_t> pixels(static_cast<std::size_t>(width) * height);
     const owners::LockedBits bits(bitmap);

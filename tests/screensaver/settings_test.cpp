@@ -37,13 +37,7 @@ class SettingsWindow : public testing::Test {
 protected:
     void SetUp() override {
         instance = GetModuleHandleW(nullptr);
-        WNDCLASSW window{};
-        window.lpfnWndProc = settingsProc;
-        window.hInstance = instance;
-        window.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-        window.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-        window.lpszClassName = L"WishwellSettings";
-        RegisterClassW(&window);
+        registerClasses();
 
         wchar_t temporary[MAX_PATH] = {};
         GetTempPathW(MAX_PATH, temporary);

@@ -44,12 +44,7 @@ protected:
         Gdiplus::GdiplusStartupInput input;
         ASSERT_EQ(Gdiplus::GdiplusStartup(&token, &input, nullptr), Gdiplus::Ok);
         instance = GetModuleHandleW(nullptr);
-        WNDCLASSW saver{};
-        saver.lpfnWndProc = saverProc;
-        saver.hInstance = instance;
-        saver.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
-        saver.lpszClassName = L"WishwellSaver";
-        RegisterClassW(&saver);
+        registerClasses();
         collection = wishwell::samples();
         externalSaver = false;
         childPreview = false;
