@@ -70,6 +70,18 @@ wishwell::Collection pageOfTwelveLong() {
     return result;
 }
 
+// The median of five sprite rebuilds of the active collection's first page, as at a page change.
+double medianRebuild() {
+    std::vector<double> rebuilds;
+    const wishwell::Page page = wishwell::pageAt(0, collection.items.size());
+    for (int round = 0; round < 5; ++round) {
+        const double start = now();
+        const std::vector<Sprite> sprites = buildPageSprites(collection, page);
+        rebuilds.push_back(now() - start);
+    }
+    return percentile(rebuilds, 0.5);
+}
+
 // The median sprite rebuild of five, and the frames composed and shown, of the active collection.
 struct PageCost {
     double rebuild = 0;
@@ -78,15 +90,7 @@ struct PageCost {
 
 PageCost costOfPage(HWND window, int frames) {
     PageCost cost;
-    std::vector<double> rebuilds;
-    for (int round = 0; round < 5; ++round) {
-        const double start = now();
-        std::vector<Sprite> page;
-        for (const wishwell::Item& item : collection.items)
-            page.push_back(buildSprite(item));
-        rebuilds.push_back(now() - start);
-    }
-    cost.rebuild = percentile(rebuilds, 0.5);
+    cost.rebuild = medianRebuild();
     ViewState view;
     composeFrame(view, width, height, 0);
     for (int frame = 0; frame < frames; ++frame) {
@@ -163,14 +167,7 @@ int main(int argc, char** argv) {
     reduced = false;
 
     // Sprite rebuild for a page of 12, as at every page change.
-    std::vector<double> rebuilds;
-    for (int round = 0; round < 5; ++round) {
-        const double start = now();
-        std::vector<Sprite> page;
-        for (const wishwell::Item& item : collection.items)
-            page.push_back(buildSprite(item));
-        rebuilds.push_back(now() - start);
-    }
+    const double rebuild = medianRebuild();
 
     ViewState view;
     composeFrame(view, width, height, 0); // builds the sprites and the back buffer
@@ -215,7 +212,7 @@ int main(int argc, char** argv) {
     report("GDI+ drawing into the DIB section: median", percentile(onDib, 0.5), "-");
     std::printf("%-52s %8.1f x\n", "speed-up over the straightforward path (medians)",
                 percentile(straightforward, 0.5) / percentile(presented, 0.5));
-    report("sprite rebuild, page of 12: median of 5", percentile(rebuilds, 0.5), "<= 150 ms");
+    report("sprite rebuild, page of 12: median of 5", rebuild, "<= 150 ms");
 
     view = ViewState();
     dibView = ViewState();

@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cmath>
 #include <deque>
+#include <exception>
 #include <numbers>
 
 using namespace Gdiplus;
@@ -427,11 +428,28 @@ bool samePage(const wishwell::Page& page, const std::vector<std::uint64_t>& show
 
 void rebuildSprites(ViewState& view, const wishwell::Collection& from, const wishwell::Page& page) {
     view.sprites.clear();
-    for (std::size_t j = 0; j < page.count; ++j) {
-        const std::uint64_t index = page.index[j];
-        view.sprites.insert_or_assign(index, buildSprite(from.items.at(index)));
-    }
+    std::vector<Sprite> built = buildPageSprites(from, page);
+    for (std::size_t j = 0; j < page.count; ++j)
+        view.sprites.insert_or_assign(page.index[j], std::move(built[j]));
     view.shown.assign(page.index, page.index + page.count);
+}
+
+// Half of a page's sprites, built in the thread pool while the window's thread builds the rest.
+struct SpriteHalf {
+    const wishwell::Collection* from;
+    const wishwell::Page* page;
+    std::vector<Sprite>* built;
+    std::exception_ptr failure;
+};
+
+VOID CALLBACK buildOddSprites(PTP_CALLBACK_INSTANCE, PVOID context, PTP_WORK) {
+    SpriteHalf& half = *static_cast<SpriteHalf*>(context);
+    try {
+        for (std::size_t j = 1; j < half.page->count; j += 2)
+            (*half.built)[j] = buildSprite(half.from->items.at(half.page->index[j]));
+    } catch (...) {
+        half.failure = std::current_exception();
+    }
 }
 
 // Draws the copies into the rows of one parity; two of these run at once, one in the thread pool.
@@ -569,6 +587,25 @@ void releaseView(HWND window) {
 }
 
 } // namespace
+
+std::vector<Sprite> buildPageSprites(const wishwell::Collection& from, const wishwell::Page& page) {
+    std::vector<Sprite> built(page.count);
+    if (page.count == 0) return built;
+    // The first sprite is built here before the worker starts, so the first use of the system's
+    // fonts in the process (GDI+ fills its installed font list then) never happens on two threads.
+    built[0] = buildSprite(from.items.at(page.index[0]));
+    SpriteHalf odd{&from, &page, &built, nullptr};
+    owners::ThreadpoolWork work(
+        page.count > 1 ? CreateThreadpoolWork(buildOddSprites, &odd, nullptr) : nullptr);
+    if (work) SubmitThreadpoolWork(work.get());
+    for (std::size_t j = work ? 2 : 1; j < page.count; j += work ? 2 : 1)
+        built[j] = buildSprite(from.items.at(page.index[j]));
+    if (work) {
+        WaitForThreadpoolWorkCallbacks(work.get(), FALSE);
+        if (odd.failure) std::rethrow_exception(odd.failure);
+    }
+    return built;
+}
 
 bool composeFrame(ViewState& view, int width, int height, double t) {
     if (width < 1 || height < 1) return false;

@@ -14,8 +14,6 @@
 using namespace Gdiplus;
 using namespace Gdiplus::DllExports;
 
-double profileMs[8];
-static double nowMs() { LARGE_INTEGER f, c; QueryPerformanceFrequency(&f); QueryPerformanceCounter(&c); return c.QuadPart * 1000.0 / f.QuadPart; }
 namespace {
 
 constexpr float spriteWidth = 420;
@@ -309,20 +307,15 @@ int spriteHeightFor(float outlineBottom) {
 }
 
 Sprite buildSprite(const std::wstring& text, const wishwell::Look& look) {
-    double t0 = nowMs();
     const Typeface face = typefaceFor(look);
-    double t1 = nowMs(); profileMs[0] += t1 - t0; t0 = t1;
     const TextSetup setup = textSetup();
-    t1 = nowMs(); profileMs[1] += t1 - t0; t0 = t1;
     const TextFit fitted = fit(setup, text, face);
-    t1 = nowMs(); profileMs[2] += t1 - t0; t0 = t1;
 
     GpPath* rawPath = nullptr;
     GdipCreatePath(FillModeAlternate, &rawPath);
     const owners::Path path(rawPath);
     const float boxHeight = std::clamp(fitted.height + fitted.emSize, 24.0f, 590.0f);
     if (path) addOutline(setup, path.get(), text, face, fitted.emSize, boxHeight);
-    t1 = nowMs(); profileMs[3] += t1 - t0; t0 = t1;
 
     GpMatrix* rawMatrix = nullptr;
     GdipCreateMatrix2(1, look.m12, 0, look.m22, wishwell::pathOffsetX, wishwell::pathOffsetY,
@@ -342,9 +335,7 @@ Sprite buildSprite(const std::wstring& text, const wishwell::Look& look) {
     sprite.bitmap.reset(bitmap);
     if (!bitmap) return sprite;
     clearToTransparent(bitmap);
-    t1 = nowMs(); profileMs[4] += t1 - t0; t0 = t1;
     if (look.hasShadow) drawExtrusion(bitmap, path.get(), look);
-    t1 = nowMs(); profileMs[5] += t1 - t0; t0 = t1;
     const owners::Graphics graphics = spriteGraphics(bitmap);
     if (!graphics) return sprite;
     const owners::Brush fill = gradientBrush(look, bounds);
@@ -355,9 +346,7 @@ Sprite buildSprite(const std::wstring& text, const wishwell::Look& look) {
         GdipSetPenLineJoin(pen.get(), LineJoinRound);
         GdipDrawPath(graphics.get(), pen.get(), path.get());
     }
-    t1 = nowMs(); profileMs[6] += t1 - t0; t0 = t1;
     GdipFillPath(graphics.get(), fill.get(), path.get());
-    t1 = nowMs(); profileMs[7] += t1 - t0; t0 = t1;
     return sprite;
 }
 

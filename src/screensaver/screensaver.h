@@ -1,11 +1,16 @@
 #pragma once
 // The process-wide state of the screensaver and the functions its source files call on each other.
-// Everything here is touched only on the one GUI thread; the only other thread is the pool
-// worker that blends half of a frame's rows while the GUI thread blends the other half and waits.
+// Everything here is touched only on the one GUI thread. The only other thread is a pool worker
+// that builds half of a page's sprites, or blends half of a frame's rows, while the GUI thread does
+// the other half and then waits for it; the worker reads the collection and writes only its half.
 
 #include <windows.h>
 
 #include "collection.h"
+
+namespace wishwell {
+struct Page;
+}
 
 #include <cstdint>
 #include <filesystem>
@@ -128,6 +133,9 @@ struct ViewState {
     std::map<std::uint64_t, Sprite> sprites; // the current page's images, by item index
     std::vector<std::uint64_t> shown;        // the page the sprites were last completely built for
 };
+
+// The sprites of a page, in its order; built on two threads, each sprite with its own GDI+ objects.
+std::vector<Sprite> buildPageSprites(const wishwell::Collection& from, const wishwell::Page& page);
 
 // Composes the frame at frame time t (seconds) for a client area of width x height into the
 // view's back buffer. False when there is nothing to show: an empty area or no back buffer.
