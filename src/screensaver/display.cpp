@@ -235,10 +235,28 @@ struct PlannedCopy {
     double opacity;
 };
 
+// The device pixels a copy can touch: its turned rectangle with room for the kernel's reach,
+// clipped to the target.
+struct DeviceBounds {
+    int left, top, right, bottom;
+};
+
+DeviceBounds deviceBounds(const Placement& at, int width, int height) {
+    const double theta = at.rotation * std::numbers::pi / 180;
+    const double c = std::abs(std::cos(theta));
+    const double s = std::abs(std::sin(theta));
+    const double hx = 0.5 * at.scale * (at.w * c + at.h * s) + 3;
+    const double hy = 0.5 * at.scale * (at.h * c + at.w * s) + 3;
+    return {std::max(0, static_cast<int>(std::floor(at.x - hx))),
+            std::max(0, static_cast<int>(std::floor(at.y - hy))),
+            std::min(width, static_cast<int>(std::ceil(at.x + hx))),
+            std::min(height, static_cast<int>(std::ceil(at.y + hy)))};
+}
+
 // Draws one copy of a sprite of spriteWidth x spriteHeight, whose pixels at the chosen level of
-// halving are image, with its alpha multiplied by opacity, into every rowStep-th row of the
-// target from row rowPhase on.
-void drawCopy(BackBuffer& target, const PlannedCopy& copy, int rowPhase, int rowStep) {
+// halving are image, with its alpha multiplied by opacity, into the target's rows from rowBegin
+// to rowEnd.
+void drawCopy(BackBuffer& target, const PlannedCopy& copy, int rowBegin, int rowEnd) {
     const Image& image = *copy.image;
     const Occupancy& occupancy = *copy.occupancy;
     const double spriteWidth = copy.spriteWidth;
@@ -266,13 +284,10 @@ void drawCopy(BackBuffer& target, const PlannedCopy& copy, int rowPhase, int row
     const double cx = (spriteWidth * image.scale - (1 - image.scale)) / 2;
     const double cy = (spriteHeight * image.scale - (1 - image.scale)) / 2;
 
-    // The device bounds of the turned rectangle, with room for the kernel's reach.
-    const double hx = 0.5 * at.scale * (at.w * std::abs(c) + at.h * std::abs(s)) + 3;
-    const double hy = 0.5 * at.scale * (at.h * std::abs(c) + at.w * std::abs(s)) + 3;
-    const int left = std::max(0, static_cast<int>(std::floor(at.x - hx)));
-    const int right = std::min(target.width, static_cast<int>(std::ceil(at.x + hx)));
-    const int top = std::max(0, static_cast<int>(std::floor(at.y - hy)));
-    const int bottom = std::min(target.height, static_cast<int>(std::ceil(at.y + hy)));
+    const DeviceBounds bounds = deviceBounds(at, target.width, target.height);
+    const int left = bounds.left, right = bounds.right;
+    const int top = std::max(bounds.top, rowBegin);
+    const int bottom = std::min(bounds.bottom, rowEnd);
     if (left >= right || top >= bottom) return;
 
     const CubicTable& table = cubicTable();
@@ -300,8 +315,7 @@ void drawCopy(BackBuffer& target, const PlannedCopy& copy, int rowPhase, int row
     std::uint32_t window[16];
     const std::uint8_t* rows[4];
 
-    for (int py = top + ((rowPhase - top) % rowStep + rowStep) % rowStep; py < bottom;
-         py += rowStep) {
+    for (int py = top; py < bottom; ++py) {
         const double dy = py - at.y;
         // fx and fy at device x = 0 of this row; along the row they change by ax and ay.
         const double fx0 = bx * dy + cx - ax * at.x;
@@ -452,38 +466,69 @@ VOID CALLBACK buildOddSprites(PTP_CALLBACK_INSTANCE, PVOID context, PTP_WORK) {
     }
 }
 
-// Draws the copies into the rows of one parity; two of these run at once, one in the thread pool.
+// Draws the copies into one band of rows; two of these run at once, one in the thread pool.
 struct Band {
     BackBuffer* target;
     const std::vector<PlannedCopy>* copies;
-    int rowPhase;
+    int rowBegin;
+    int rowEnd;
 };
 
 void drawBand(const Band& band) {
     for (const PlannedCopy& copy : *band.copies)
-        drawCopy(*band.target, copy, band.rowPhase, 2);
+        drawCopy(*band.target, copy, band.rowBegin, band.rowEnd);
 }
 
 VOID CALLBACK drawBandInPool(PTP_CALLBACK_INSTANCE, PVOID context, PTP_WORK) {
     drawBand(*static_cast<const Band*>(context));
 }
 
-// Every pixel is blended by one thread, in the copies' order, so the frame is the same as one
-// thread would draw it: the even rows in the thread pool, the odd rows here.
-void drawCopies(BackBuffer& target, const std::vector<PlannedCopy>& copies) {
-    Band even{&target, &copies, 0};
-    const Band odd{&target, &copies, 1};
-    const bool small = static_cast<long long>(target.width) * target.height < 640 * 480;
-    owners::ThreadpoolWork work(
-        small ? nullptr : CreateThreadpoolWork(drawBandInPool, &even, nullptr));
+// The row that halves the frame's work, counted as the pixels of the copies' bounds in each row.
+// Two bands of whole rows keep each sprite row that neighbouring target rows share in one core's
+// cache, which rows taken in turn would not.
+int middleOfTheWork(const std::vector<PlannedCopy>& copies, int width, int height) {
+    std::vector<long long> change(static_cast<std::size_t>(height) + 1, 0);
+    long long total = 0;
+    for (const PlannedCopy& copy : copies) {
+        const DeviceBounds bounds = deviceBounds(copy.at, width, height);
+        if (bounds.left >= bounds.right || bounds.top >= bounds.bottom) continue;
+        const long long across = bounds.right - bounds.left;
+        change[static_cast<std::size_t>(bounds.top)] += across;
+        change[static_cast<std::size_t>(bounds.bottom)] -= across;
+        total += across * (bounds.bottom - bounds.top);
+    }
+    long long perRow = 0, done = 0;
+    for (int row = 0; row < height; ++row) {
+        perRow += change[static_cast<std::size_t>(row)];
+        done += perRow;
+        if (2 * done >= total) return row + 1;
+    }
+    return height;
+}
+
+// With split, the upper band is blended in the thread pool and the lower one here. Every pixel
+// is blended by one thread, in the copies' order, so the frame is the same on one thread or two.
+void drawCopies(BackBuffer& target, const std::vector<PlannedCopy>& copies, bool split) {
+    const int middle = split ? middleOfTheWork(copies, target.width, target.height) : 0;
+    Band upper{&target, &copies, 0, middle};
+    const Band lower{&target, &copies, middle, target.height};
+    owners::ThreadpoolWork work(split ? CreateThreadpoolWork(drawBandInPool, &upper, nullptr)
+                                      : nullptr);
     if (!work) {
-        for (const PlannedCopy& copy : copies)
-            drawCopy(target, copy, 0, 1);
+        drawBand({&target, &copies, 0, target.height});
         return;
     }
     SubmitThreadpoolWork(work.get());
-    drawBand(odd);
-    // The owner waits for the even rows before it closes the work object.
+    drawBand(lower);
+    // The owner waits for the upper band before it closes the work object.
+}
+
+double millisecondsSince(const LARGE_INTEGER& start) {
+    LARGE_INTEGER frequency, now;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&now);
+    return static_cast<double>(now.QuadPart - start.QuadPart) * 1000.0 /
+           static_cast<double>(frequency.QuadPart);
 }
 
 void drawPage(ViewState& view, const wishwell::Collection& from, const wishwell::Page& page,
@@ -514,7 +559,13 @@ void drawPage(ViewState& view, const wishwell::Collection& from, const wishwell:
                                pose.opacity * fade});
         }
     }
-    drawCopies(target, planned);
+    LARGE_INTEGER start;
+    QueryPerformanceCounter(&start);
+    drawCopies(target, planned, view.splitRows);
+    // A second core is worth its wake-ups only when one thread takes a third of the 33 ms frame;
+    // two threads take a little over half the time of one, and the gap keeps the choice steady.
+    const double took = millisecondsSince(start);
+    view.splitRows = view.splitRows ? took >= 5 : took > 11;
 }
 
 void drawSampleBanner(BackBuffer& target) {

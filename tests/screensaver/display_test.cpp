@@ -257,6 +257,33 @@ TEST_F(Frame, PlacesEveryCopyAsGdiplusDoes) {
     }
 }
 
+TEST_F(Frame, TwoThreadsComposeExactlyTheFrameOfOne) {
+    // Odd sizes and a full page, so that copies cross the boundary of the two threads' rows.
+    const struct {
+        int width, height;
+        bool reduced;
+    } cases[] = {{1024, 769, false}, {801, 600, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.width);
+        collection = intentions(12);
+        reduced = c.reduced;
+        view = ViewState();
+        ASSERT_TRUE(composeFrame(view, c.width, c.height, 7.0)); // the sprites, built once
+        view.splitRows = false;
+        ASSERT_TRUE(composeFrame(view, c.width, c.height, 7.5));
+        const std::size_t count = static_cast<std::size_t>(c.width) * c.height;
+        const std::vector<std::uint32_t> one(view.backBuffer->pixels,
+                                             view.backBuffer->pixels + count);
+        view.splitRows = true;
+        ASSERT_TRUE(composeFrame(view, c.width, c.height, 7.5));
+        const std::vector<std::uint32_t> two(view.backBuffer->pixels,
+                                             view.backBuffer->pixels + count);
+        EXPECT_GT(std::count_if(one.begin(), one.end(), [](std::uint32_t p) { return p != 0xFF000000u; }),
+                  static_cast<std::ptrdiff_t>(count / 50));
+        EXPECT_TRUE(one == two);
+    }
+}
+
 TEST_F(Frame, SampleBannerOnlyOnSamplesWiderThan200) {
     // No intentions: whatever is not black is the banner.
     const struct {
