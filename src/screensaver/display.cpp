@@ -18,6 +18,7 @@
 #include <cmath>
 #include <deque>
 #include <exception>
+#include <functional>
 #include <numbers>
 
 using namespace Gdiplus;
@@ -448,39 +449,44 @@ void rebuildSprites(ViewState& view, const wishwell::Collection& from, const wis
     view.shown.assign(page.index, page.index + page.count);
 }
 
-// Half of a page's sprites, built in the thread pool while the window's thread builds the rest.
-struct SpriteHalf {
-    const wishwell::Collection* from;
-    const wishwell::Page* page;
-    std::vector<Sprite>* built;
+// One side of alongside's work, run in the thread pool, and what it raised.
+struct Alongside {
+    const std::function<void()>* there;
     std::exception_ptr failure;
 };
 
-VOID CALLBACK buildOddSprites(PTP_CALLBACK_INSTANCE, PVOID context, PTP_WORK) {
-    SpriteHalf& half = *static_cast<SpriteHalf*>(context);
+VOID CALLBACK runThere(PTP_CALLBACK_INSTANCE, PVOID context, PTP_WORK) {
+    Alongside& job = *static_cast<Alongside*>(context);
     try {
-        for (std::size_t j = 1; j < half.page->count; j += 2)
-            (*half.built)[j] = buildSprite(half.from->items.at(half.page->index[j]));
+        (*job.there)();
     } catch (...) {
-        half.failure = std::current_exception();
+        job.failure = std::current_exception();
     }
 }
 
-// Draws the copies into one band of rows; two of these run at once, one in the thread pool.
-struct Band {
-    BackBuffer* target;
-    const std::vector<PlannedCopy>* copies;
-    int rowBegin;
-    int rowEnd;
-};
-
-void drawBand(const Band& band) {
-    for (const PlannedCopy& copy : *band.copies)
-        drawCopy(*band.target, copy, band.rowBegin, band.rowEnd);
+// Runs there in the thread pool while here runs on this thread, and returns when both are done;
+// a failure on either side is raised here. Without a work object both run here, in turn.
+void alongside(const std::function<void()>& there, const std::function<void()>& here) {
+    Alongside job{&there, nullptr};
+    {
+        // The owner waits for the pool's side before it closes the work object, on every way out.
+        owners::ThreadpoolWork work(CreateThreadpoolWork(runThere, &job, nullptr));
+        if (!work) {
+            there();
+            here();
+            return;
+        }
+        SubmitThreadpoolWork(work.get());
+        here();
+    }
+    if (job.failure) std::rethrow_exception(job.failure);
 }
 
-VOID CALLBACK drawBandInPool(PTP_CALLBACK_INSTANCE, PVOID context, PTP_WORK) {
-    drawBand(*static_cast<const Band*>(context));
+// Draws the copies into the target's rows from rowBegin to rowEnd.
+void drawBand(BackBuffer& target, const std::vector<PlannedCopy>& copies, int rowBegin,
+              int rowEnd) {
+    for (const PlannedCopy& copy : copies)
+        drawCopy(target, copy, rowBegin, rowEnd);
 }
 
 // The row that halves the frame's work, counted as the pixels of the copies' bounds in each row.
@@ -509,18 +515,10 @@ int middleOfTheWork(const std::vector<PlannedCopy>& copies, int width, int heigh
 // With split, the upper band is blended in the thread pool and the lower one here. Every pixel
 // is blended by one thread, in the copies' order, so the frame is the same on one thread or two.
 void drawCopies(BackBuffer& target, const std::vector<PlannedCopy>& copies, bool split) {
-    const int middle = split ? middleOfTheWork(copies, target.width, target.height) : 0;
-    Band upper{&target, &copies, 0, middle};
-    const Band lower{&target, &copies, middle, target.height};
-    owners::ThreadpoolWork work(split ? CreateThreadpoolWork(drawBandInPool, &upper, nullptr)
-                                      : nullptr);
-    if (!work) {
-        drawBand({&target, &copies, 0, target.height});
-        return;
-    }
-    SubmitThreadpoolWork(work.get());
-    drawBand(lower);
-    // The owner waits for the upper band before it closes the work object.
+    if (!split) return drawBand(target, copies, 0, target.height);
+    const int middle = middleOfTheWork(copies, target.width, target.height);
+    alongside([&] { drawBand(target, copies, 0, middle); },
+              [&] { drawBand(target, copies, middle, target.height); });
 }
 
 double millisecondsSince(const LARGE_INTEGER& start) {
@@ -641,20 +639,15 @@ void releaseView(HWND window) {
 
 std::vector<Sprite> buildPageSprites(const wishwell::Collection& from, const wishwell::Page& page) {
     std::vector<Sprite> built(page.count);
+    const auto build = [&](std::size_t first) {
+        for (std::size_t j = first; j < page.count; j += 2)
+            built[j] = buildSprite(from.items.at(page.index[j]));
+    };
     if (page.count == 0) return built;
     // The first sprite is built here before the worker starts, so the first use of the system's
     // fonts in the process (GDI+ fills its installed font list then) never happens on two threads.
     built[0] = buildSprite(from.items.at(page.index[0]));
-    SpriteHalf odd{&from, &page, &built, nullptr};
-    owners::ThreadpoolWork work(
-        page.count > 1 ? CreateThreadpoolWork(buildOddSprites, &odd, nullptr) : nullptr);
-    if (work) SubmitThreadpoolWork(work.get());
-    for (std::size_t j = work ? 2 : 1; j < page.count; j += work ? 2 : 1)
-        built[j] = buildSprite(from.items.at(page.index[j]));
-    if (work) {
-        WaitForThreadpoolWorkCallbacks(work.get(), FALSE);
-        if (odd.failure) std::rethrow_exception(odd.failure);
-    }
+    if (page.count > 1) alongside([&] { build(1); }, [&] { build(2); });
     return built;
 }
 

@@ -221,7 +221,8 @@ void layFourOver(const std::uint32_t* source, std::uint32_t* target) {
         _mm_sub_epi16(_mm_set1_epi16(255), _mm_or_si128(alpha, _mm_slli_epi32(alpha, 16)));
     const auto part = [&](__m128i channels, __m128i factor) {
         const __m128i t = _mm_add_epi16(_mm_mullo_epi16(channels, factor), _mm_set1_epi16(127));
-        const __m128i sum = _mm_add_epi16(_mm_add_epi16(t, _mm_set1_epi16(1)), _mm_srli_epi16(t, 8));
+        const __m128i sum =
+            _mm_add_epi16(_mm_add_epi16(t, _mm_set1_epi16(1)), _mm_srli_epi16(t, 8));
         return _mm_srli_epi16(sum, 8);
     };
     const __m128i low = part(_mm_unpacklo_epi8(d, zero), _mm_unpacklo_epi32(inverse, inverse));

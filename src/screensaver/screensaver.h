@@ -1,21 +1,22 @@
 #pragma once
 // The process-wide state of the screensaver and the functions its source files call on each other.
 // Everything here is touched only on the one GUI thread. The only other thread is a pool worker
-// that builds half of a page's sprites, or blends one band of a heavy frame, while the GUI thread does
-// the other half and then waits for it; the worker reads the collection and writes only its half.
+// that builds half of a page's sprites, or blends one band of a heavy frame, while the GUI thread
+// does the other half and then waits for it; the worker reads the collection and writes only its
+// half.
 
 #include <windows.h>
 
 #include "collection.h"
 
-namespace wishwell {
-struct Page;
-}
-
 #include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
+
+namespace wishwell {
+struct Page;
+}
 
 // ---- Process-wide globals (defined in main.cpp) ----------------------------------------------
 extern HINSTANCE instance;
@@ -132,7 +133,7 @@ struct ViewState {
     std::unique_ptr<BackBuffer> backBuffer;
     std::map<std::uint64_t, Sprite> sprites; // the current page's images, by item index
     std::vector<std::uint64_t> shown;        // the page the sprites were last completely built for
-    bool splitRows = false; // the next frame is blended on two threads, chosen by the last one's cost
+    bool splitRows = false; // blend the next frame on two threads: chosen by the last frame's cost
 };
 
 // The sprites of a page, in its order; built on two threads, each sprite with its own GDI+ objects.
