@@ -270,6 +270,8 @@ TEST(Entry, Items) {
     intentions.push_back({{"id", "e"}, {"text", kanji}, {"sentAt", ""}, {"animation", "echoes"}});
     intentions.push_back({{"id", "l"}, {"text", "x"}, {"sentAt", ""}, {"animation", "legacy"}});
     intentions.push_back({{"id", "r"}, {"text", "x"}, {"sentAt", ""}, {"animation", "wordart"}});
+    // A theme of any kind on another animation is not read at all.
+    intentions.push_back({{"id", "n"}, {"text", "x"}, {"sentAt", ""}, {"animation", "echoes"}, {"wordartTheme", 3}});
     const wishwell::Collection collection = wishwell::parseBackup(backupText(intentions));
     ASSERT_EQ(collection.items.size(), intentions.size());
     for (std::size_t i = 0; i < 6; ++i) {
@@ -286,4 +288,6 @@ TEST(Entry, Items) {
     EXPECT_EQ(collection.items[8].animation, "legacy");
     EXPECT_EQ(collection.items[8].theme, "rainbow");
     EXPECT_EQ(collection.items[9].theme, "rainbow");
+    EXPECT_EQ(collection.items[10].animation, "echoes");
+    EXPECT_EQ(collection.items[10].theme, "rainbow");
 }

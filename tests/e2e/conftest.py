@@ -4,6 +4,7 @@ Every test gets its own X server, its own copy of the template Wine prefix and a
 the end its programs, its wine server and its X server are stopped by their own ids.
 """
 
+import hashlib
 import json
 import os
 import select
@@ -60,11 +61,14 @@ def process_ended(pid):
 
 def ensure_template(build):
     template = Path(build).parent / "wine" / "template"
-    if not (template / ".ready").exists():
-        # wine-run creates the template under a lock when it is missing.
+    stamp = hashlib.sha256((ROOT / "tools" / "wine-prefix").read_bytes()).hexdigest()
+    ready = template / ".ready"
+    if not ready.exists() or ready.read_text().strip() != stamp:
+        # wine-run creates the template under a lock when it is missing or out of date.
         subprocess.run([str(ROOT / "tools" / "wine-run"), "cmd", "/c", "exit", "0"], check=False,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
-    assert (template / ".ready").exists(), "the Wine template prefix could not be created"
+    assert ready.exists() and ready.read_text().strip() == stamp, \
+        "the Wine template prefix could not be created"
     return template
 
 
@@ -312,7 +316,18 @@ class Wine:
         self.xdotool("key", *keys)
 
     def type(self, text):
-        self.xdotool("type", "--delay", "20", text)
+        # xdotool types a letter outside the keyboard map by remapping a spare key first; Wine
+        # reads the new map only after a moment, so those letters go one at a time, slowly.
+        run = ""
+        for letter in text + "\0":
+            if letter.isascii() and letter != "\0":
+                run += letter
+                continue
+            if run:
+                self.xdotool("type", "--delay", "20", run)
+                run = ""
+            if letter != "\0":
+                self.xdotool("type", "--delay", "200", letter)
 
     def click(self, x, y, button=1):
         self.xdotool("mousemove", x, y, "click", button)

@@ -80,12 +80,12 @@ def store(wine, value):
 
 
 def backups(tmp_path):
-    """The hand-made page and, when the repository has them, the example backups, with their stored bytes."""
+    """The hand-made page and the example backups that come with the program, with their stored bytes."""
     page = tmp_path / "backup.html"
     page.write_text(PAGE.format(document=json.dumps(BACKUP, ensure_ascii=False)), encoding="utf-8")
     found = [(page, STORED, 3)]
-    examples = ROOT / "examples"
-    for example in sorted(examples.glob("*.html")) + sorted(examples.glob("*.json")):
+    examples = [ROOT / "examples" / name for name in ("intentions-backup.html", "intentions-backup.json")]
+    for example in examples:
         text = example.read_text(encoding="utf-8-sig")
         value = embedded_document(text) if example.suffix == ".html" else json.loads(text)
         found.append((example, normalised(value), len(value["intentions"])))

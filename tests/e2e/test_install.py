@@ -24,6 +24,13 @@ def wait_for_calls(record, count):
                       f"{count} call(s) of the installer")
 
 
+def dismiss_warning(wine, window, expected):
+    _, text = message_box(wine, window)
+    assert text == expected
+    wine.key("Return")
+    wait_until(lambda: not boxes(wine, window), 20, 0.2, "the box to close")
+
+
 def test_install_copies_the_program_and_opens_the_installer_on_the_copy_each_time(wine):
     record = install_recorder(wine)
     installed = wine.data_folder / SAVER_NAME
@@ -70,10 +77,7 @@ def test_a_failed_copy_says_so_and_starts_no_installer(wine):
     (wine.data_folder / SAVER_NAME).mkdir(parents=True)  # a folder has taken the copy's name
     process, window = open_settings(wine)
     click_control(wine, window, INSTALL)
-    _, text = message_box(wine, window)
-    assert text == "Could not copy the screensaver. Close any running preview and try again."
-    wine.key("Return")
-    wait_until(lambda: not boxes(wine, window), 20, 0.2, "the box to close")
+    dismiss_warning(wine, window, "Could not copy the screensaver. Close any running preview and try again.")
     assert calls(record) == []
     assert (wine.data_folder / SAVER_NAME).is_dir()
     click_control(wine, window, CLOSE)
@@ -86,11 +90,21 @@ def test_an_impossible_data_folder_shows_the_file_system_error(wine):
     wine.data_folder.write_bytes(b"not a folder")
     process, window = open_settings(wine)
     click_control(wine, window, INSTALL)
-    _, text = message_box(wine, window)
-    assert text == folder_error(wine)
-    wine.key("Return")
-    wait_until(lambda: not boxes(wine, window), 20, 0.2, "the box to close")
+    dismiss_warning(wine, window, folder_error(wine))
     assert calls(record) == []
     assert wine.data_folder.read_bytes() == b"not a folder"
+    click_control(wine, window, CLOSE)
+    assert process.wait(timeout=30) == 0
+
+
+def test_a_copy_whose_installer_cannot_start_says_so_and_stays_installed(wine):
+    record = install_recorder(wine)
+    # Without the system's program that opens control panel items, Windows settings cannot open.
+    (wine.prefix / "drive_c" / "windows" / "system32" / "rundll32.exe").unlink()
+    process, window = open_settings(wine)
+    click_control(wine, window, INSTALL)
+    dismiss_warning(wine, window, "The screensaver was copied, but Windows settings could not open.")
+    assert calls(record) == []
+    assert (wine.data_folder / SAVER_NAME).read_bytes() == wine.saver.read_bytes()
     click_control(wine, window, CLOSE)
     assert process.wait(timeout=30) == 0

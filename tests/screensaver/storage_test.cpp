@@ -86,6 +86,7 @@ std::string failureOf(Action action) {
 // The program's import entries for two kernel32 calls: pointed at failing stand-ins for one save.
 extern "C" void* importedWriteFile __asm__("__imp_WriteFile");
 extern "C" void* importedFlushFileBuffers __asm__("__imp_FlushFileBuffers");
+extern "C" void* importedMoveFileExW __asm__("__imp_MoveFileExW");
 
 class ImportPatch {
 public:
@@ -119,6 +120,24 @@ BOOL WINAPI shortWrite(HANDLE file, LPCVOID bytes, DWORD size, LPDWORD written, 
 
 BOOL WINAPI failingFlush(HANDLE) {
     SetLastError(ERROR_IO_DEVICE);
+    return FALSE;
+}
+
+// A replacing move that fails with a chosen error a number of times before it moves for real, and
+// notes when each attempt came.
+struct RefusedMoves {
+    DWORD error = 0;
+    int refusals = 0;
+    std::vector<ULONGLONG> attempts;
+};
+RefusedMoves refusedMoves;
+
+BOOL WINAPI refusingMove(LPCWSTR from, LPCWSTR to, DWORD flags) {
+    static const auto real = reinterpret_cast<decltype(&MoveFileExW)>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "MoveFileExW")));
+    refusedMoves.attempts.push_back(GetTickCount64());
+    if (static_cast<int>(refusedMoves.attempts.size()) > refusedMoves.refusals) return real(from, to, flags);
+    SetLastError(refusedMoves.error);
     return FALSE;
 }
 
@@ -262,6 +281,56 @@ TEST_F(AtomicSave, TargetReleasedAfterAMomentIsReplaced) {
     EXPECT_EQ(failure, "(nothing raised)");
     EXPECT_EQ(bytesOf(target), "next");
     EXPECT_EQ(entriesOf(folder), std::vector<std::wstring>{L"intentions.json"});
+}
+
+// Access denied and sharing violations are what a scanner's open handle gives: the move is tried
+// again for one second. Any other failure is final at once.
+TEST_F(AtomicSave, OnlyTransientMoveFailuresAreTriedAgainForOneSecond) {
+    const int always = 1 << 30;
+    const struct {
+        const char* name;
+        DWORD error;
+        int refusals;
+        const char* failure;
+        const char* stored;
+    } cases[] = {
+        {"sharing violation, then the move", ERROR_SHARING_VIOLATION, 3, "(nothing raised)", "next"},
+        {"access denied, then the move", ERROR_ACCESS_DENIED, 3, "(nothing raised)", "next"},
+        {"access denied throughout", ERROR_ACCESS_DENIED, always, unfinished.c_str(), "previous"},
+        {"sharing violation throughout", ERROR_SHARING_VIOLATION, always, unfinished.c_str(), "previous"},
+        {"disk full", ERROR_DISK_FULL, always, unfinished.c_str(), "previous"},
+        {"path not found", ERROR_PATH_NOT_FOUND, always, unfinished.c_str(), "previous"},
+    };
+    const fs::path target = folder / L"intentions.json";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeBytes(target, "previous");
+        refusedMoves = RefusedMoves{c.error, c.refusals, {}};
+        std::string failure;
+        {
+            const ImportPatch patch(importedMoveFileExW, reinterpret_cast<void*>(&refusingMove));
+            failure = failureOf([&] { atomicSave(target, "next"); });
+        }
+        EXPECT_EQ(failure, c.failure);
+        EXPECT_EQ(bytesOf(target), c.stored);
+        EXPECT_EQ(entriesOf(folder), std::vector<std::wstring>{L"intentions.json"});
+        const std::vector<ULONGLONG>& attempts = refusedMoves.attempts;
+        ASSERT_FALSE(attempts.empty());
+        const bool transient = c.error == ERROR_ACCESS_DENIED || c.error == ERROR_SHARING_VIOLATION;
+        if (!transient) {
+            EXPECT_EQ(attempts.size(), 1u);
+        } else if (c.refusals != always) {
+            EXPECT_EQ(attempts.size(), static_cast<std::size_t>(c.refusals + 1));
+        } else {
+            // The last attempt comes when the second is over; the tick count moves in steps of
+            // up to 16 ms, and a busy machine may wake the sleeper late.
+            const ULONGLONG span = attempts.back() - attempts.front();
+            EXPECT_GE(span, 980u);
+            EXPECT_LT(span, 2000u);
+            EXPECT_GE(attempts.size(), 10u); // short pauses first, then at most 100 ms apart
+            for (std::size_t i = 1; i < attempts.size(); ++i) EXPECT_LE(attempts[i] - attempts[i - 1], 400u);
+        }
+    }
 }
 
 TEST_F(AtomicSave, ReadOnlyTargetKeepsItsBytes) {

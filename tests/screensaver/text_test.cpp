@@ -19,7 +19,8 @@ TEST(Widen, ConvertsWellFormedUtf8) {
     const Case cases[] = {
         {"empty", "", L""},
         {"two-byte letter", bytes({0xC3, 0xA9}), L"\u00E9"},
-        {"three-byte dot", bytes({0xC2, 0xB7}), L"\u00B7"},
+        {"two-byte dot", bytes({0xC2, 0xB7}), L"\u00B7"},
+        {"three-byte euro sign", bytes({0xE2, 0x82, 0xAC}), L"\u20AC"},
         {"four bytes become a surrogate pair", bytes({0xF0, 0x9F, 0x98, 0x80}),
          std::wstring{wchar_t(0xD83D), wchar_t(0xDE00)}},
         {"embedded zero byte", std::string("a\0b", 3), std::wstring(L"a\0b", 3)},
@@ -71,6 +72,58 @@ TEST(MessageText, ShowsUtf8OrTheAnsiCodePage) {
     // The test prefix runs in an English locale, as most Windows installations in the West do.
     ASSERT_EQ(GetACP(), 1252u);
     EXPECT_EQ(shown, L"Acc\u00E8s refus\u00E9.");
+}
+
+// What the warning box shows, read by a timer that the box's own message loop runs, and answered
+// at once, so the test sees exactly what a person would.
+struct ShownBox {
+    std::wstring caption;
+    std::wstring text;
+    int boxes = 0;
+};
+ShownBox shown;
+
+BOOL CALLBACK answerIfBox(HWND window, LPARAM) {
+    wchar_t name[16] = {};
+    if (!GetClassNameW(window, name, 16) || std::wstring(name) != L"#32770" || !IsWindowVisible(window)) return TRUE;
+    wchar_t buffer[512] = {};
+    GetWindowTextW(window, buffer, 512);
+    shown.caption = buffer;
+    GetDlgItemTextW(window, 0xFFFF, buffer, 512); // the message box's text control
+    shown.text = buffer;
+    ++shown.boxes;
+    PostMessageW(window, WM_COMMAND, IDOK, 0);
+    return FALSE;
+}
+
+void CALLBACK lookForTheBox(HWND, UINT, UINT_PTR, DWORD) {
+    if (shown.boxes == 0) EnumThreadWindows(GetCurrentThreadId(), answerIfBox, 0);
+}
+
+TEST(Error, ShowsEveryTextItIsGivenAndNeverRaises) {
+    struct Case {
+        const char* name;
+        std::string message;
+        std::wstring expected;
+    };
+    const Case cases[] = {
+        {"UTF-8", "Could not open the file in Zo" + bytes({0xC3, 0xAB}) + ".", L"Could not open the file in Zo\u00EB."},
+        // A file-system message whose system part FormatMessageA gave in code page 1252.
+        {"ANSI code page", "create_directories: Acc" + bytes({0xE8}) + "s refus" + bytes({0xE9}) + ".",
+         L"create_directories: Acc\u00E8s refus\u00E9."},
+    };
+    ASSERT_EQ(GetACP(), 1252u);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        shown = ShownBox();
+        const UINT_PTR timer = SetTimer(nullptr, 0, 20, lookForTheBox);
+        ASSERT_NE(timer, 0u);
+        EXPECT_NO_THROW(error(nullptr, c.message));
+        KillTimer(nullptr, timer);
+        EXPECT_EQ(shown.boxes, 1);
+        EXPECT_EQ(shown.caption, L"Wishwell Lumiary");
+        EXPECT_EQ(shown.text, c.expected);
+    }
 }
 
 } // namespace
