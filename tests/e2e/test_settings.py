@@ -8,9 +8,9 @@ import pytest
 
 from conftest import banner_pixels, ink, wait_until
 from settingswindow import (CAPTION, CLOSE, IMPORT, INSTALL, PREVIEW_COLLECTION, PREVIEW_SAMPLE,
-                            REDUCED_MOTION, SAMPLE_STATUS, SAVER_CLASS, child, choose_file, click_close_box,
-                            click_control, message_box, open_settings, refresh, status, status_text,
-                            wait_for_no_box)
+                            REDUCED_MOTION, SAMPLE_STATUS, SAVER_CLASS, boxes, child, choose_file,
+                            click_close_box, click_control, message_box, open_settings, refresh, status,
+                            status_text, wait_for_no_box, wait_until_settled)
 
 CHILD = 0x50000000  # WS_CHILD | WS_VISIBLE
 TABSTOP = 0x00010000
@@ -148,6 +148,29 @@ def test_reduced_motion_writes_each_state_and_the_next_start_shows_it(wine):
 
     process, window = open_settings(wine)
     assert child(window, REDUCED_MOTION)["check"] == 1
+    click_control(wine, window, CLOSE)
+    assert process.wait(timeout=30) == 0
+
+
+# Whatever stands in "preferences.json", the window opens without a word; only the boolean true
+# of the one member ticks the box.
+@pytest.mark.parametrize("stored, checked", [
+    (b'{"reducedMotion":true,"theme":"dark"}', 1),
+    (b"true", 0),
+    (b'{"reducedMotion":"true"}', 0),
+    (b'// reduced\n{"reducedMotion":true}', 0),
+    (b"", 0),
+    (b"\xff\xfe{", 0),
+], ids=["true with more members", "true alone", "a string", "a comment", "empty", "not text"])
+def test_the_stored_preference_sets_the_box_and_an_unusable_one_is_ignored_silently(wine, stored, checked):
+    wine.data_folder.mkdir(parents=True)
+    preferences = wine.data_folder / "preferences.json"
+    preferences.write_bytes(stored)
+    process, window = open_settings(wine)
+    assert child(window, REDUCED_MOTION)["check"] == checked
+    wait_until_settled(wine, window)
+    assert not boxes(wine, window)
+    assert preferences.read_bytes() == stored
     click_control(wine, window, CLOSE)
     assert process.wait(timeout=30) == 0
 
