@@ -4,7 +4,7 @@ Every test gets its own X server, its own copy of the template Wine prefix and a
 the end its programs, its wine server and its X server are stopped by their own ids.
 """
 
-import hashlib
+import itertools
 import json
 import os
 import select
@@ -60,16 +60,12 @@ def process_ended(pid):
 
 
 def ensure_template(build):
-    template = Path(build).parent / "wine" / "template"
-    stamp = hashlib.sha256((ROOT / "tools" / "wine-prefix").read_bytes()).hexdigest()
-    ready = template / ".ready"
-    if not ready.exists() or ready.read_text().strip() != stamp:
-        # wine-run creates the template under a lock when it is missing or out of date.
-        subprocess.run([str(ROOT / "tools" / "wine-run"), "cmd", "/c", "exit", "0"], check=False,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
-    assert ready.exists() and ready.read_text().strip() == stamp, \
-        "the Wine template prefix could not be created"
-    return template
+    """The template prefix every test copies, made (under a lock) when missing or out of date."""
+    made = subprocess.run([str(ROOT / "tools" / "wine-template")], stdout=subprocess.PIPE,
+                          stderr=subprocess.DEVNULL, timeout=300, text=True,
+                          env=dict(os.environ, WISHWELL_WINE_DIR=str(Path(build).parent / "wine")))
+    assert made.returncode == 0, "the Wine template prefix could not be created"
+    return Path(made.stdout.strip())
 
 
 def start_xvfb(width=1920, height=1080):
@@ -318,16 +314,9 @@ class Wine:
     def type(self, text):
         # xdotool types a letter outside the keyboard map by remapping a spare key first; Wine
         # reads the new map only after a moment, so those letters go one at a time, slowly.
-        run = ""
-        for letter in text + "\0":
-            if letter.isascii() and letter != "\0":
-                run += letter
-                continue
-            if run:
-                self.xdotool("type", "--delay", "20", run)
-                run = ""
-            if letter != "\0":
-                self.xdotool("type", "--delay", "200", letter)
+        for ascii, run in itertools.groupby(text, str.isascii):
+            for part in ["".join(run)] if ascii else run:
+                self.xdotool("type", "--delay", "20" if ascii else "200", part)
 
     def click(self, x, y, button=1):
         self.xdotool("mousemove", x, y, "click", button)
