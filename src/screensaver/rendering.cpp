@@ -30,6 +30,16 @@ struct TextSetup {
     owners::StringFormat oneLine; // the same, laying out only whole lines
 };
 
+// Lines centred in the box from its top, neither trimmed nor, without flags, kept from wrapping.
+owners::StringFormat centredFormat(INT flags) {
+    GpStringFormat* format = nullptr;
+    GdipCreateStringFormat(flags, LANG_NEUTRAL, &format);
+    GdipSetStringFormatAlign(format, StringAlignmentCenter);
+    GdipSetStringFormatLineAlign(format, StringAlignmentNear);
+    GdipSetStringFormatTrimming(format, StringTrimmingNone);
+    return owners::StringFormat(format);
+}
+
 TextSetup textSetup() {
     TextSetup setup;
     GpBitmap* surface = nullptr;
@@ -38,18 +48,8 @@ TextSetup textSetup() {
     GpGraphics* measuring = nullptr;
     if (surface) GdipGetImageGraphicsContext(surface, &measuring);
     setup.measuring.reset(measuring);
-
-    GpStringFormat* format = nullptr;
-    GdipCreateStringFormat(0, LANG_NEUTRAL, &format);
-    setup.format.reset(format);
-    GdipSetStringFormatAlign(format, StringAlignmentCenter);
-    GdipSetStringFormatLineAlign(format, StringAlignmentNear);
-    GdipSetStringFormatTrimming(format, StringTrimmingNone);
-
-    GpStringFormat* oneLine = nullptr;
-    if (format) GdipCloneStringFormat(format, &oneLine);
-    setup.oneLine.reset(oneLine);
-    GdipSetStringFormatFlags(oneLine, StringFormatFlagsLineLimit);
+    setup.format = centredFormat(0);
+    setup.oneLine = centredFormat(StringFormatFlagsLineLimit);
     return setup;
 }
 
@@ -135,11 +135,9 @@ void addOutline(const TextSetup& setup, GpPath* path, const std::wstring& text,
             std::size_t shown = units;
             while (shown > 0 && text[position + shown - 1] == L' ')
                 --shown;
-            if (shown > 0) {
-                const RectF box(0, top, boxWidth, pitch * 2);
-                GdipAddPathString(path, text.c_str() + position, static_cast<INT>(shown),
-                                  face.family.get(), face.style, emSize, &box, setup.format.get());
-            }
+            if (shown > 0)
+                addLineOutline(path, text.c_str() + position, shown, face, emSize,
+                               RectF(0, top, boxWidth, pitch));
             top += pitch;
             position += units;
             // A wrapped line's spaces stay behind at the break.
@@ -182,8 +180,12 @@ owners::Brush gradientBrush(const wishwell::Look& look, const RectF& bounds) {
                                           : PointF(bounds.X, bounds.Y + bounds.Height);
     const int count = std::clamp(look.stopCount, 1, 8);
     GpLineGradient* brush = nullptr;
+    // The rectangle is exactly the outline's bounds. Windows' anti-aliasing also paints the pixels
+    // just past its far edge, which WrapModeTile gives the next tile's first colour: a thin line of
+    // it along that edge. Mirrored tiles give them the last colour instead. Wine fills without
+    // anti-aliasing, only pixels whose centres lie inside the outline, and shows no such line.
     GdipCreateLineBrush(&from, &to, look.stops[0].colour, look.stops[count - 1].colour,
-                        WrapModeTile, &brush);
+                        WrapModeTileFlipXY, &brush);
     ARGB colours[8];
     REAL positions[8];
     for (int i = 0; i < count; ++i) {
@@ -300,6 +302,18 @@ float startingEmSize(std::size_t units) {
 
 TextFit fitText(const std::wstring& text, const Typeface& face) {
     return fit(textSetup(), text, face);
+}
+
+void addLineOutline(GpPath* path, const wchar_t* line, std::size_t units, const Typeface& face,
+                    float emSize, const RectF& box) {
+    // Windows measures with the measuring graphics' hinted glyph widths but lays a path's glyphs
+    // out unhinted, a few pixels wider, so a line that just fitted would wrap its last word onto
+    // the next line's place; Wine, even without wrapping, cuts a line at the box's edge. So the
+    // line is never wrapped, in a box as wide again on either side, which keeps its centre.
+    const owners::StringFormat unwrapped = centredFormat(StringFormatFlagsNoWrap);
+    const RectF wide(box.X - box.Width, box.Y, box.Width * 3, box.Height);
+    GdipAddPathString(path, line, static_cast<INT>(units), face.family.get(), face.style, emSize,
+                      &wide, unwrapped.get());
 }
 
 int spriteHeightFor(float outlineBottom) {

@@ -104,6 +104,10 @@ struct TextFit {
     float height = 0;
 };
 TextFit fitText(const std::wstring& text, const Typeface& face);
+// Adds the outline of one line of text, from the box's top and centred on its middle, on one line
+// however narrow the box.
+void addLineOutline(Gdiplus::GpPath* path, const wchar_t* line, std::size_t units,
+                    const Typeface& face, float emSize, const Gdiplus::RectF& box);
 
 // The sprite's height for an outline whose transformed bounds end at that y.
 int spriteHeightFor(float outlineBottom);

@@ -256,6 +256,60 @@ TEST_F(SpriteTest, EveryLineOfAWrappedTextIsDrawnCentred) {
     }
 }
 
+struct Outline {
+    RectF bounds;
+    INT points = 0;
+};
+
+Outline lineOutline(const std::wstring& line, const Typeface& face, float emSize,
+                    const RectF& box) {
+    GpPath* path = nullptr;
+    GdipCreatePath(FillModeAlternate, &path);
+    const owners::Path owned(path);
+    addLineOutline(path, line.c_str(), line.size(), face, emSize, box);
+    Outline outline;
+    GdipGetPathWorldBounds(path, &outline.bounds, nullptr, nullptr);
+    GdipGetPointCount(path, &outline.points);
+    return outline;
+}
+
+// Windows lays a path's glyphs out a few pixels wider than it measures them, so a line can be
+// wider than the box it was measured to fit. Its outline must stay whole, on one line, centred
+// in its own line's band; here the box is made narrower than the line's own outline.
+TEST_F(SpriteTest, EachLinesOutlineStaysWholeInItsOwnBand) {
+    const struct {
+        const char* animation;
+        const char* theme;
+        std::wstring line;
+    } cases[] = {
+        {"echoes", "rainbow", L"I am calm today."},
+        {"wordart", "rainbow", L"I am ready for this."},
+        {"wordart", "superhero", L"I will see Europe."},
+    };
+    const float emSize = 30;
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const auto& c = cases[i];
+        SCOPED_TRACE(testing::PrintToString(c.line));
+        const Typeface face = typefaceFor(wishwell::lookFor(c.animation, c.theme));
+        const auto [pitch, lines] = measureBlock(c.line, face, emSize);
+        ASSERT_EQ(lines, 1);
+        const float top = pitch * static_cast<float>(i);
+        const Outline fitting = lineOutline(c.line, face, emSize, RectF(0, top, 340, pitch));
+        ASSERT_GT(fitting.points, 0);
+        EXPECT_NEAR(fitting.bounds.X + fitting.bounds.Width / 2, 170, 3);
+
+        const float narrow = fitting.bounds.Width - 4;
+        const Outline squeezed =
+            lineOutline(c.line, face, emSize, RectF(170 - narrow / 2, top, narrow, pitch));
+        EXPECT_EQ(squeezed.points, fitting.points);
+        EXPECT_NEAR(squeezed.bounds.X, fitting.bounds.X, 0.01);
+        EXPECT_NEAR(squeezed.bounds.Width, fitting.bounds.Width, 0.01);
+        // A descender may reach a little below the measured line; a wrapped word a line lower.
+        EXPECT_GE(squeezed.bounds.Y, top);
+        EXPECT_LE(squeezed.bounds.Y + squeezed.bounds.Height, top + pitch * 1.25f);
+    }
+}
+
 TEST_F(SpriteTest, ShowsTheLooksShadowOutlineAndGradient) {
     const struct {
         const char* animation;
@@ -287,6 +341,45 @@ TEST_F(SpriteTest, ShowsTheLooksShadowOutlineAndGradient) {
         } else {
             EXPECT_GT(shadowRows.second, rowsOf(pixels, last, 24, 255).second);
         }
+    }
+}
+
+// "rainbow" runs from left to right, the other looks from top to bottom: every pixel of a stop
+// nearer the start lies before every pixel of a stop nearer the end.
+TEST_F(SpriteTest, GradientsRunInTheirLooksDirection) {
+    const struct {
+        const char* theme;
+        std::uint32_t before;
+        std::uint32_t after;
+        bool horizontal;
+    } cases[] = {
+        // Its first and last stops are nearly the same purple, so two stops between them tell.
+        {"rainbow", 0xFFF42E2C, 0xFF0B13FD, true},
+        {"superhero", 0xFFFDEA00, 0xFFFC2700, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.theme);
+        const Pixels pixels = pixelsOf(
+            buildSprite(L"I am ready for big things.", wishwell::lookFor("wordart", c.theme))
+                .bitmap.get());
+        int before = 0, after = 0, lastBefore = -1, firstAfter = 1 << 30;
+        for (int y = 0; y < pixels.height; ++y)
+            for (int x = 0; x < pixels.width; ++x) {
+                const std::uint32_t p = pixels.at(x, y);
+                if ((p >> 24) != 255) continue;
+                const int along = c.horizontal ? x : y;
+                if (closeTo(straight(p), c.before, 24)) {
+                    ++before;
+                    lastBefore = std::max(lastBefore, along);
+                }
+                if (closeTo(straight(p), c.after, 24)) {
+                    ++after;
+                    firstAfter = std::min(firstAfter, along);
+                }
+            }
+        ASSERT_GT(before, 20);
+        ASSERT_GT(after, 20);
+        EXPECT_LT(lastBefore, firstAfter);
     }
 }
 
@@ -340,7 +433,7 @@ Pixels drawnStepByStep(const std::wstring& text, const wishwell::Look& look) {
         const PointF from(b.X, b.Y), to(b.X, b.Y + b.Height);
         GpLineGradient* fill = nullptr;
         GdipCreateLineBrush(&from, &to, look.stops[0].colour, look.stops[look.stopCount - 1].colour,
-                            WrapModeTile, &fill);
+                            WrapModeTileFlipXY, &fill);
         const owners::Brush ownedFill(fill);
         ARGB colours[8];
         REAL positions[8];
