@@ -6,6 +6,7 @@
 
 #include <exception>
 #include <stdexcept>
+#include <string_view>
 
 HINSTANCE instance = nullptr;
 std::filesystem::path directory;
@@ -31,14 +32,43 @@ const char* const unreadableCollection =
     "Your saved screensaver collection could not be read. It has not been changed. Import your "
     "backup again; the sample is shown meanwhile.";
 
-std::wstring convert(UINT codePage, DWORD flags, const std::string& text) {
+// The text in UTF-16, or nothing when the code page cannot decode it.
+std::wstring convert(UINT codePage, DWORD flags, std::string_view text) {
     if (text.empty()) return {};
     const int length = static_cast<int>(text.size());
     const int units = MultiByteToWideChar(codePage, flags, text.data(), length, nullptr, 0);
-    if (units == 0) throw std::runtime_error("Invalid UTF-8 text.");
+    if (units == 0) return {};
     std::wstring wide(static_cast<std::size_t>(units), L'\0');
     MultiByteToWideChar(codePage, flags, text.data(), length, wide.data(), units);
     return wide;
+}
+
+// The length of the well-formed UTF-8 sequence that the bytes start with, or 0 when they start
+// with none: a stray continuation byte, a truncated or overlong sequence, an encoded surrogate, a
+// value above U+10FFFF.
+std::size_t utf8SequenceAt(std::string_view bytes) {
+    const auto at = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
+    const unsigned char lead = at(0);
+    if (lead < 0x80) return 1;
+    std::size_t length = 0;
+    unsigned char low = 0x80, high = 0xBF; // the second byte's range
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0) low = 0xA0;
+        if (lead == 0xED) high = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0) low = 0x90;
+        if (lead == 0xF4) high = 0x8F;
+    } else {
+        return 0;
+    }
+    if (bytes.size() < length || at(1) < low || at(1) > high) return 0;
+    for (std::size_t i = 2; i < length; ++i)
+        if (at(i) < 0x80 || at(i) > 0xBF) return 0;
+    return length;
 }
 
 // The stored collection replaces the samples only when it reads and parses in full.
@@ -142,17 +172,38 @@ void registerClasses() {
 }
 
 std::wstring widen(const std::string& text) {
-    return convert(CP_UTF8, MB_ERR_INVALID_CHARS, text);
+    std::wstring wide = convert(CP_UTF8, MB_ERR_INVALID_CHARS, text);
+    if (wide.empty() && !text.empty()) throw std::runtime_error("Invalid UTF-8 text.");
+    return wide;
 }
 
-std::wstring messageText(const std::string& message) {
-    // A text that is not UTF-8 comes from the system in the ANSI code page: the standard library's
-    // file-system messages end in FormatMessageA's text ("Acc\xe8s refus\xe9." on a French Windows).
-    try {
-        return widen(message);
-    } catch (const std::runtime_error&) {
-        return convert(CP_ACP, 0, message);
+std::wstring messageText(const std::string& message, UINT ansiCodePage) {
+    // The standard library's file-system messages hold the path in UTF-8 and end in
+    // FormatMessageA's sentence in the ANSI code page ("Acc\xe8s refus\xe9." on a French Windows).
+    // So the well-formed UTF-8 runs are read as UTF-8 and only the bytes between them in the ANSI
+    // code page, a double-byte code page's lead byte together with the byte after it.
+    const std::string_view bytes(message);
+    std::wstring text;
+    std::size_t start = 0;
+    while (start < bytes.size()) {
+        std::size_t end = start;
+        while (end < bytes.size()) {
+            const std::size_t length = utf8SequenceAt(bytes.substr(end));
+            if (length == 0) break;
+            end += length;
+        }
+        text += convert(CP_UTF8, 0, bytes.substr(start, end - start));
+        start = end;
+        while (end < bytes.size() && utf8SequenceAt(bytes.substr(end)) == 0) {
+            const bool lead = IsDBCSLeadByteEx(ansiCodePage, static_cast<BYTE>(bytes[end]));
+            end += lead && end + 1 < bytes.size() ? 2 : 1;
+        }
+        const std::string_view other = bytes.substr(start, end - start);
+        const std::wstring decoded = convert(ansiCodePage, 0, other);
+        text += decoded.empty() && !other.empty() ? std::wstring(other.size(), L'\uFFFD') : decoded;
+        start = end;
     }
+    return text;
 }
 
 void error(HWND owner, const std::string& message) {

@@ -38,9 +38,10 @@ extern HWND statusLabel;                     // the settings window's status lin
 // ---- Text and messages (main.cpp) ----------------------------------------------------------
 // UTF-8 to UTF-16; raises "Invalid UTF-8 text." for anything that is not well-formed UTF-8.
 std::wstring widen(const std::string& text);
-// What error shows: the UTF-8 message, or, when it is not UTF-8, the text decoded from the ANSI
-// code page in which the system reports its own failures. Never raises for undecodable input.
-std::wstring messageText(const std::string& message);
+// What error shows: the message's well-formed UTF-8 as UTF-8 and every other byte decoded from
+// the ANSI code page, in which the system reports its own failures. Never raises for undecodable
+// input.
+std::wstring messageText(const std::string& message, UINT ansiCodePage = CP_ACP);
 // The one warning box, captioned "Wishwell Lumiary". Never raises.
 void error(HWND owner, const std::string& message);
 // The program's entry point, with the whole start-up, message loop and shut-down.

@@ -59,19 +59,45 @@ TEST(Widen, RejectsAnythingThatIsNotUtf8) {
     }
 }
 
-// UTF-8 shows as it stands; system text in the ANSI code page shows instead of raising.
-TEST(MessageText, ShowsUtf8OrTheAnsiCodePage) {
-    EXPECT_EQ(messageText("Could not open the file."), L"Could not open the file.");
-    EXPECT_EQ(messageText("Zo" + bytes({0xC3, 0xAB})), L"Zo\u00EB");
-    // "Accès refusé." as FormatMessageA gives it on a French Windows (code page 1252).
-    const std::string ansi = "Acc" + bytes({0xE8}) + "s refus" + bytes({0xE9}) + ".";
-    std::wstring shown;
-    ASSERT_NO_THROW(shown = messageText(ansi));
-    ASSERT_EQ(shown.size(), ansi.size());
-    EXPECT_EQ(shown.substr(0, 3), L"Acc");
-    // The test prefix runs in an English locale, as most Windows installations in the West do.
-    ASSERT_EQ(GetACP(), 1252u);
-    EXPECT_EQ(shown, L"Acc\u00E8s refus\u00E9.");
+// A file-system failure's text: the path in UTF-8, then the system's sentence in the ANSI code
+// page. Each part shows as it was meant, in the code page given, whatever this system's is.
+TEST(MessageText, DecodesUtf8AndOnlyTheOtherBytesFromTheAnsiCodePage) {
+    const std::string path = "C:\\Users\\Zoë Ελληνικά\\intentions.json: ";
+    const std::wstring shownPath = L"C:\\Users\\Zoë Ελληνικά\\intentions.json: ";
+    struct Case {
+        const char* name;
+        std::string message;
+        UINT codePage;
+        std::wstring expected;
+    };
+    const Case cases[] = {
+        {"UTF-8", "Could not open the file in Zo" + bytes({0xC3, 0xAB}) + ".", 1252,
+         L"Could not open the file in Zo\u00EB."},
+        // "Accès refusé." as FormatMessageA gives it on a French Windows.
+        {"code page 1252", "Acc" + bytes({0xE8}) + "s refus" + bytes({0xE9}) + ".", 1252,
+         L"Acc\u00E8s refus\u00E9."},
+        {"UTF-8 path, code page 1252 sentence",
+         path + "Acc" + bytes({0xE8}) + "s refus" + bytes({0xE9}) + ".", 1252,
+         shownPath + L"Acc\u00E8s refus\u00E9."},
+        // "Δεν επιτρέπεται η πρόσβαση." on a Greek Windows.
+        {"UTF-8 path, code page 1253 sentence",
+         path + bytes({0xC4, 0xE5, 0xED, 0x20, 0xE5, 0xF0, 0xE9, 0xF4, 0xF1,
+                       0xDD, 0xF0, 0xE5, 0xF4, 0xE1, 0xE9, 0x20, 0xE7, 0x20,
+                       0xF0, 0xF1, 0xFC, 0xF3, 0xE2, 0xE1, 0xF3, 0xE7, 0x2E}),
+         1253, shownPath + L"Δεν επιτρέπεται η πρόσβαση."},
+        // "アクセスが拒否されました。" on a Japanese Windows: the second byte of "ア" is "A".
+        {"UTF-8 path, code page 932 sentence",
+         path +
+             bytes({0x83, 0x41, 0x83, 0x4E, 0x83, 0x5A, 0x83, 0x58, 0x82, 0xAA, 0x8B, 0x91, 0x94,
+                    0xDB, 0x82, 0xB3, 0x82, 0xEA, 0x82, 0xDC, 0x82, 0xB5, 0x82, 0xBD, 0x81, 0x42}),
+         932, shownPath + L"アクセスが拒否されました。"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::wstring shown;
+        ASSERT_NO_THROW(shown = messageText(c.message, c.codePage));
+        EXPECT_EQ(shown, c.expected);
+    }
 }
 
 // What the warning box shows, read by a timer that the box's own message loop runs, and answered
@@ -108,11 +134,16 @@ TEST(Error, ShowsEveryTextItIsGivenAndNeverRaises) {
     };
     const Case cases[] = {
         {"UTF-8", "Could not open the file in Zo" + bytes({0xC3, 0xAB}) + ".", L"Could not open the file in Zo\u00EB."},
-        // A file-system message whose system part FormatMessageA gave in code page 1252.
-        {"ANSI code page", "create_directories: Acc" + bytes({0xE8}) + "s refus" + bytes({0xE9}) + ".",
-         L"create_directories: Acc\u00E8s refus\u00E9."},
+        // A file-system message: its path in UTF-8, the system's part from FormatMessageA.
+        {"UTF-8 path, ANSI sentence",
+         "create_directories: Zoë Ελληνικά: Acc" + bytes({0xE8}) + "s refus" + bytes({0xE9}) + ".",
+         L"create_directories: Zoë Ελληνικά: Accès refusé."},
     };
-    ASSERT_EQ(GetACP(), 1252u);
+    if (GetACP() != 1252)
+        GTEST_SKIP()
+            << "The system sentence here is in code page 1252, the ANSI code page of an English "
+               "or Western European Windows and of the test prefix; this system's is "
+            << GetACP() << ".";
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         shown = ShownBox();
