@@ -24,7 +24,16 @@ BOOL CALLBACK createMonitor(HMONITOR, HDC, LPRECT rect, LPARAM) {
                                   rect->right - rect->left, rect->bottom - rect->top, nullptr,
                                   nullptr, instance, nullptr);
     if (!window) return TRUE; // that monitor stays uncovered; the others still open
-    views.push_back(window);
+    // No exception may leave this callback into EnumDisplayMonitors: Wine drops it there, and
+    // Windows promises nothing about unwinding through its own frames. A window that views cannot
+    // hold would stay open with nobody to close it, so it goes again and its monitor stays
+    // uncovered, as when its window cannot be made.
+    try {
+        views.push_back(window);
+    } catch (...) {
+        DestroyWindow(window);
+        return TRUE;
+    }
     ShowWindow(window, SW_SHOW);
     UpdateWindow(window);
     return TRUE;

@@ -4,17 +4,89 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdlib>
 #include <map>
+#include <new>
+#include <string>
+
+namespace {
+
+// While not 0, the next allocation of exactly this many bytes fails, once.
+std::atomic<std::size_t> failingAllocation{0};
+
+} // namespace
+
+// Every allocation of this test program passes here, so that a test can make one of them fail.
+void* operator new(std::size_t size) {
+    std::size_t armed = size;
+    if (size != 0 && failingAllocation.compare_exchange_strong(armed, 0)) throw std::bad_alloc();
+    if (void* memory = std::malloc(size != 0 ? size : 1)) return memory;
+    throw std::bad_alloc();
+}
+
+void operator delete(void* memory) noexcept {
+    std::free(memory);
+}
+
+void operator delete(void* memory, std::size_t) noexcept {
+    std::free(memory);
+}
 
 namespace {
 
 std::map<HWND, int> destroyed;
 HHOOK hook = nullptr;
+bool failAppendAfterCreation = false; // the next display window's append to views fails
+
+bool isDisplayWindow(HWND window) {
+    wchar_t name[32] = {};
+    return GetClassNameW(window, name, 32) && std::wstring(name) == L"WishwellSaver";
+}
 
 LRESULT CALLBACK countDestroy(int code, WPARAM wParam, LPARAM lParam) {
     const auto* call = reinterpret_cast<const CWPSTRUCT*>(lParam);
     if (code == HC_ACTION && call->message == WM_DESTROY) ++destroyed[call->hwnd];
+    // Between its creation message and the append to an empty views with no room, which asks for
+    // room for one handle, the display window allocates nothing of that size.
+    if (code == HC_ACTION && call->message == WM_CREATE && failAppendAfterCreation &&
+        isDisplayWindow(call->hwnd)) {
+        failAppendAfterCreation = false;
+        failingAllocation = sizeof(HWND);
+    }
     return CallNextHookEx(hook, code, wParam, lParam);
+}
+
+int openDisplayWindows() {
+    int count = 0;
+    EnumThreadWindows(
+        GetCurrentThreadId(),
+        [](HWND window, LPARAM data) -> BOOL {
+            if (isDisplayWindow(window)) ++*reinterpret_cast<int*>(data);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&count));
+    return count;
+}
+
+// The text of the warning box, read and answered by a timer that the box's own loop runs.
+std::wstring boxText;
+
+void CALLBACK answerTheBox(HWND, UINT, UINT_PTR, DWORD) {
+    EnumThreadWindows(
+        GetCurrentThreadId(),
+        [](HWND window, LPARAM) -> BOOL {
+            wchar_t name[16] = {};
+            if (!GetClassNameW(window, name, 16) || std::wstring(name) != L"#32770" ||
+                !IsWindowVisible(window))
+                return TRUE;
+            wchar_t text[256] = {};
+            GetDlgItemTextW(window, 0xFFFF, text, 256);
+            boxText = text;
+            PostMessageW(window, WM_COMMAND, IDOK, 0);
+            return FALSE;
+        },
+        0);
 }
 
 bool quitPosted() {
@@ -52,6 +124,8 @@ protected:
         hook = SetWindowsHookExW(WH_CALLWNDPROC, countDestroy, nullptr, GetCurrentThreadId());
     }
     void TearDown() override {
+        failAppendAfterCreation = false;
+        failingAllocation = 0;
         closeViews();
         quitPosted();
         UnhookWindowsHookEx(hook);
@@ -115,6 +189,26 @@ TEST_F(Views, CloseEveryWindowExactlyOnceEvenWhenClosingFromOneOfThem) {
     closeViews();
     EXPECT_TRUE(views.empty());
     EXPECT_TRUE(quitPosted());
+}
+
+// An append to views that fails inside the monitor enumeration raises nothing into Windows and
+// leaves no window open that nobody closes: that monitor stays uncovered, and with no window at
+// all the display cannot open.
+TEST_F(Views, AFailedAppendClosesItsWindowAndRaisesNothing) {
+    const int monitors = monitorCount();
+    boxText.clear();
+    views.shrink_to_fit();
+    ASSERT_EQ(views.capacity(), 0u);
+    failAppendAfterCreation = true;
+    const UINT_PTR timer = SetTimer(nullptr, 0, 20, answerTheBox);
+    ASSERT_NE(timer, 0u);
+    EXPECT_NO_THROW(startViews(false));
+    KillTimer(nullptr, timer);
+    EXPECT_FALSE(failAppendAfterCreation);
+    EXPECT_EQ(failingAllocation.load(), 0u) << "no append failed";
+    EXPECT_EQ(views.size(), static_cast<std::size_t>(monitors - 1));
+    EXPECT_EQ(openDisplayWindows(), monitors - 1);
+    EXPECT_EQ(boxText, monitors == 1 ? L"Could not open the screensaver display." : L"");
 }
 
 TEST_F(Views, HideTheSettingsWindowWhileOpenAndGiveItBackAfterwards) {
