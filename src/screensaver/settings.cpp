@@ -64,12 +64,41 @@ void buildContent(HWND window) {
             375, 540, 26, 0);
 }
 
+// With /c:HWND the owner is Windows' Screen Saver Settings dialog, in another process. Disabled, as
+// a modal dialog's owner is, its "Settings..." button cannot open a second window, and closing it
+// cannot destroy this one in the middle of an import.
 void createContent(HWND window) {
+    if (HWND owner = GetWindow(window, GW_OWNER)) EnableWindow(owner, FALSE);
     try {
         buildContent(window);
     } catch (const std::exception&) {
         // Only an exhausted allocation gets here; the window then lacks some of its content.
     }
+}
+
+// The owner is enabled again before this window goes: while it is still disabled, Windows, and Wine
+// alike, give the activation to some other program's window instead of to it.
+void closeSettings(HWND window) {
+    if (HWND owner = GetWindow(window, GW_OWNER)) EnableWindow(owner, TRUE);
+    DestroyWindow(window);
+}
+
+std::wstring currentFolder() {
+    const DWORD size = GetCurrentDirectoryW(0, nullptr);
+    std::wstring folder(size, L'\0');
+    const DWORD length = size ? GetCurrentDirectoryW(size, folder.data()) : 0;
+    folder.resize(length < size ? length : 0);
+    return folder;
+}
+
+// Windows ignores OFN_NOCHANGEDIR in this dialog, as its documentation says: the process is left in
+// the chosen file's folder, and a USB stick or network share stays busy while settings is open.
+// Wine honours the flag. Either way the folder is put back here.
+BOOL chooseFile(OPENFILENAMEW& dialog) {
+    const std::wstring folder = currentFolder();
+    const BOOL chosen = GetOpenFileNameW(&dialog);
+    if (!folder.empty()) SetCurrentDirectoryW(folder.c_str());
+    return chosen;
 }
 
 // Validate, ask, write, replace: whatever fails, the collection on screen and the one the next
@@ -86,7 +115,7 @@ void importBackup() {
     dialog.nMaxFile = longPath;
     dialog.lpstrTitle = L"Import your intention backup";
     dialog.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR;
-    if (!GetOpenFileNameW(&dialog)) return; // cancelled: nothing to say
+    if (!chooseFile(dialog)) return; // cancelled: nothing to say
 
     try {
         wishwell::Collection candidate;
@@ -125,6 +154,18 @@ void storeReducedMotion(HWND window) {
     reduced = value;
 }
 
+// False as well when either file cannot be read: the copy that follows then reports the failure.
+bool holdSameBytes(const std::filesystem::path& first, const std::filesystem::path& second) {
+    std::error_code failure;
+    const std::uintmax_t size = std::filesystem::file_size(second, failure);
+    if (failure || std::filesystem::file_size(first, failure) != size || failure) return false;
+    try {
+        return readFile(first) == readFile(second);
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
 void installForThisUser() {
     try {
         std::vector<wchar_t> module(longPath, L'\0');
@@ -138,8 +179,12 @@ void installForThisUser() {
         const std::filesystem::path destination = directory / L"Wishwell Lumiary.scr";
 
         // The installed copy cannot be copied onto itself while it runs; it is already in place.
+        // So is an earlier copy of these very bytes, which Windows' screensaver settings run as
+        // their preview as soon as the installer has opened them: a running executable cannot be
+        // overwritten, on Windows and under Wine alike.
         std::error_code unknown;
-        if (!std::filesystem::equivalent(source, destination, unknown)) {
+        if (!std::filesystem::equivalent(source, destination, unknown) &&
+            !holdSameBytes(source, destination)) {
             if (!CopyFileW(source.c_str(), destination.c_str(), FALSE)) {
                 throw std::runtime_error(
                     "Could not copy the screensaver. Close any running preview and try again.");
@@ -174,7 +219,7 @@ void runCommand(HWND window, int id) {
         case previewSampleCommand: startViews(true); break;
         case reducedMotionCommand: storeReducedMotion(window); break;
         case installCommand: installForThisUser(); break;
-        case closeCommand: DestroyWindow(window); break;
+        case closeCommand: closeSettings(window); break;
         default: break; // Escape and Return arrive as IDCANCEL and IDOK: not commands here
         }
     } catch (const std::exception& failure) {
@@ -211,7 +256,7 @@ LRESULT CALLBACK settingsProc(HWND window, UINT message, WPARAM wParam, LPARAM l
     switch (message) {
     case WM_CREATE: createContent(window); return 0;
     case WM_COMMAND: runCommand(window, LOWORD(wParam)); return 0;
-    case WM_CLOSE: DestroyWindow(window); return 0;
+    case WM_CLOSE: closeSettings(window); return 0;
     case WM_DESTROY:
         settings = nullptr;
         if (uiFont) {

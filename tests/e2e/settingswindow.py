@@ -1,6 +1,6 @@
 """Driving the settings window as a person does, and reading it back as a screen reader would."""
 
-from conftest import wait_until
+from conftest import ink, wait_until
 
 SETTINGS_CLASS = "WishwellSettings"
 SAVER_CLASS = "WishwellSaver"
@@ -94,3 +94,32 @@ def wait_until_settled(wine, window):
     before = refresh(wine, window)["focus"]
     wine.key("Tab")
     wait_until(lambda: refresh(wine, window)["focus"] != before, 20, 0.2, "the window to take input again")
+
+
+def preview(wine, window, button):
+    """Opens a preview, waits until it has drawn, and ends it with a key; returns what it showed."""
+    click_control(wine, window, button)
+    wine.wait_for_windows(lambda w: w["class"] == SAVER_CLASS and w["visible"], 1, what="the display")
+    image = wait_until(lambda: (lambda shot: shot if ink(shot) > 0.01 else None)(wine.screenshot()), 20, 0.2,
+                       "intentions on screen")
+    wine.key("a")
+    wait_until(lambda: (lambda w: w if w["visible"] and w["enabled"] else None)(refresh(wine, window)), 20, 0.2,
+               "the settings window back")
+    return image
+
+
+def open_saver_dialog(wine, switch, saver, stop):
+    """Windows' Screen Saver Settings dialog, played by a helper, with the screensaver started from it:
+    owned by it ("/c") or as its preview ("/p"). It stays until the file stop exists, then ends with
+    the screensaver's exit code."""
+    process = wine.start(switch, wine.windows_path(saver), wine.windows_path(stop),
+                         program=wine.build / "saverdialog.exe")
+    dialog = wine.wait_for_window(lambda w: w["class"] == "WishwellTestSaverDialog" and w["visible"], 30,
+                                  "the screensaver dialog")
+    return process, dialog
+
+
+def previewing(wine, dialog):
+    """The preview child inside the dialog, once it is there."""
+    return wait_until(lambda: next((c for c in refresh(wine, dialog)["children"] if c["class"] == SAVER_CLASS),
+                                   None), 30, 0.2, "the preview in the screensaver dialog")

@@ -5,10 +5,10 @@ anything."""
 import json
 import re
 
-from conftest import ROOT, wait_until
-from settingswindow import (CLOSE, IMPORT, QUESTION, SAMPLE_STATUS, boxes, choose_file, click_control,
-                            folder_error, message_box, open_settings, refresh, status, status_text,
-                            wait_until_settled)
+from conftest import ROOT, banner_pixels, wait_until
+from settingswindow import (CLOSE, IMPORT, PREVIEW_COLLECTION, QUESTION, SAMPLE_STATUS, boxes, choose_file,
+                            click_control, folder_error, message_box, open_settings, preview, refresh, status,
+                            status_text, wait_until_settled)
 
 # A backup with everything normalisation changes: keys in another order, keys the format does not
 # know, a "sample" that is a string, a theme on a non-WordArt entry, a WordArt entry without theme,
@@ -240,6 +240,8 @@ def test_a_failed_save_keeps_the_collection_the_status_line_and_the_file(wine, t
     wait_until_settled(wine, window)
     assert status_text(wine, window) == SAMPLE_STATUS
     assert wine.data_folder.read_bytes() == b"not a folder"
+    # What the status line says is what the preview shows: still the samples, with their banner.
+    assert banner_pixels(preview(wine, window, PREVIEW_COLLECTION)) > 10
     click_control(wine, window, CLOSE)
     assert process.wait(timeout=30) == 0
 

@@ -4,8 +4,8 @@ installer started on it. Wine has no display control panel; the test's desk.cpl 
 import shutil
 
 from conftest import SAVER_NAME, wait_until
-from settingswindow import (CLOSE, INSTALL, boxes, click_control, folder_error, message_box, open_settings,
-                            refresh)
+from settingswindow import (CLOSE, INSTALL, boxes, click_control, folder_error, message_box, open_saver_dialog,
+                            open_settings, previewing, refresh)
 
 
 def install_recorder(wine):
@@ -50,6 +50,47 @@ def test_install_copies_the_program_and_opens_the_installer_on_the_copy_each_tim
     assert wait_for_calls(record, 2) == [quoted, quoted]
     assert installed.read_bytes() == wine.saver.read_bytes()
     assert not boxes(wine, window)
+    click_control(wine, window, CLOSE)
+    assert process.wait(timeout=30) == 0
+
+
+def test_install_pressed_again_while_windows_previews_the_copy_only_opens_the_installer(wine, tmp_path):
+    record = install_recorder(wine)
+    installed = wine.data_folder / SAVER_NAME
+    quoted = '"' + wine.windows_path(installed) + '"'
+    process, window = open_settings(wine)
+    click_control(wine, window, INSTALL)
+    assert wait_for_calls(record, 1) == [quoted]
+
+    # The installer opens Windows' screensaver settings, which run the installed copy as their
+    # preview at once: a running executable cannot be overwritten, and need not be.
+    stop = tmp_path / "stop"
+    host, dialog = open_saver_dialog(wine, "/p", installed, stop)
+    previewing(wine, dialog)
+    click_control(wine, window, INSTALL)
+    assert wait_for_calls(record, 2) == [quoted] * 2
+    click_control(wine, window, INSTALL)
+    assert wait_for_calls(record, 3) == [quoted] * 3
+    assert not boxes(wine, window)
+    assert previewing(wine, dialog)  # in use all along
+    assert installed.read_bytes() == wine.saver.read_bytes()
+    stop.touch()
+    assert host.wait(timeout=30) == 0
+
+    # Another build in use cannot be replaced: the user is told to close the preview. This one has
+    # the same size and another link time in its PE header.
+    other = bytearray(wine.saver.read_bytes())
+    other[int.from_bytes(other[0x3C:0x40], "little") + 8] ^= 0xFF
+    installed.write_bytes(other)
+    stop = tmp_path / "stop-other"
+    host, dialog = open_saver_dialog(wine, "/p", installed, stop)
+    previewing(wine, dialog)
+    click_control(wine, window, INSTALL)
+    dismiss_warning(wine, window, "Could not copy the screensaver. Close any running preview and try again.")
+    assert calls(record) == [quoted] * 3
+    assert installed.read_bytes() == other
+    stop.touch()
+    assert host.wait(timeout=30) == 0
     click_control(wine, window, CLOSE)
     assert process.wait(timeout=30) == 0
 

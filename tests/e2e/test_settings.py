@@ -1,16 +1,17 @@
-"""The settings window: its layout at two DPI settings, the status line, keyboard navigation,
-closing, the reduced-motion switch, the two previews and the warning about an unreadable stored
-collection."""
+"""The settings window: its layout at two DPI settings, the owner Windows passes it, the status line,
+keyboard navigation, closing, the reduced-motion switch, the two previews and the warning about an
+unreadable stored collection."""
 
 import json
 
 import pytest
 
-from conftest import banner_pixels, ink, wait_until
+from conftest import banner_pixels, wait_until
 from settingswindow import (CAPTION, CLOSE, IMPORT, INSTALL, PREVIEW_COLLECTION, PREVIEW_SAMPLE,
-                            REDUCED_MOTION, SAMPLE_STATUS, SAVER_CLASS, boxes, child, choose_file,
-                            click_close_box, click_control, message_box, open_settings, refresh, status,
-                            status_text, wait_for_no_box, wait_until_settled)
+                            REDUCED_MOTION, SAMPLE_STATUS, SAVER_CLASS, SETTINGS_CLASS, boxes, child,
+                            choose_file, click_close_box, click_control, message_box, open_saver_dialog,
+                            open_settings, preview, refresh, status, status_text, wait_for_no_box,
+                            wait_until_settled)
 
 CHILD = 0x50000000  # WS_CHILD | WS_VISIBLE
 TABSTOP = 0x00010000
@@ -72,6 +73,33 @@ def test_window_and_controls_follow_the_system_dpi(wine, dpi):
                         "face": "Segoe UI"}, control["text"]
     wine.key("alt+F4")
     assert process.wait(timeout=30) == 0
+
+
+def test_the_owner_windows_passes_stays_disabled_while_the_window_is_open(wine, tmp_path):
+    backup = tmp_path / "backup.json"
+    backup.write_text(json.dumps({"format": "wishwell-intentions", "version": 1, "intentions": [
+        {"id": "a", "text": "I am enough.", "sentAt": "", "animation": "windows"}]}))
+    for way in ("Close button", "alt+F4 after an import"):
+        stop = tmp_path / f"stop-{way.split()[0]}"
+        host, dialog = open_saver_dialog(wine, "/c", wine.saver, stop)
+        window = wine.wait_for_window(lambda w: w["class"] == SETTINGS_CLASS and w["visible"], 30,
+                                      "the settings window")
+        assert window["owner"] == dialog["hwnd"], way
+        assert not refresh(wine, dialog)["enabled"], way  # its "Settings..." cannot open a second window
+        if way == "Close button":
+            click_control(wine, window, CLOSE)
+        else:
+            # The open-file dialog and the boxes give back only the settings window, their owner.
+            choose_file(wine, window, backup)
+            wait_until(lambda: status_text(wine, window) == status("Your saved intentions", 1), 20, 0.2,
+                       "the imported collection")
+            assert not refresh(wine, dialog)["enabled"], way
+            wine.key("alt+F4")
+        # Enabled before the settings window went, the owner is the window activated after it.
+        wait_until(lambda: not refresh(wine, window) and (lambda w: w["enabled"] and w["foreground"])(
+            refresh(wine, dialog)), 20, 0.2, "the owner enabled and in front, the settings window gone")
+        stop.touch()
+        assert host.wait(timeout=30) == 0, way
 
 
 def test_tab_visits_the_six_commands_in_order_and_space_toggles_the_box(wine):
@@ -257,18 +285,6 @@ def test_a_preview_from_the_settings_window_covers_every_monitor(dual_wine):
     assert not [w for w in dual_wine.windows() if w["class"] == SAVER_CLASS]
     click_control(dual_wine, refresh(dual_wine, window), CLOSE)
     assert process.wait(timeout=30) == 0
-
-
-def preview(wine, window, button):
-    """Opens a preview, waits until it has drawn, and ends it with a key; returns what it showed."""
-    click_control(wine, window, button)
-    wine.wait_for_windows(lambda w: w["class"] == SAVER_CLASS and w["visible"], 1, what="the display")
-    image = wait_until(lambda: (lambda shot: shot if ink(shot) > 0.01 else None)(wine.screenshot()), 20, 0.2,
-                       "intentions on screen")
-    wine.key("a")
-    wait_until(lambda: (lambda w: w if w["visible"] and w["enabled"] else None)(refresh(wine, window)), 20, 0.2,
-               "the settings window back")
-    return image
 
 
 def test_after_an_import_the_sample_preview_still_shows_the_samples(wine, tmp_path):

@@ -78,6 +78,9 @@ def test_carries_exactly_the_version_block_and_the_manifest(wine):
     v1, v3 = "{urn:schemas-microsoft-com:asm.v1}", "{urn:schemas-microsoft-com:asm.v3}"
     compatibility = "{urn:schemas-microsoft-com:compatibility.v1}"
     assert manifest.tag == v1 + "assembly" and manifest.get("manifestVersion") == "1.0"
+    assert [element.tag for element in manifest] == [
+        v1 + "assemblyIdentity", v1 + "description", v3 + "trustInfo", compatibility + "compatibility",
+        v1 + "dependency", v3 + "application"]
     assert manifest.find(v1 + "assemblyIdentity").attrib == {
         "version": "0.1.0.0", "processorArchitecture": "*", "type": "win32",
         "name": "Quillfern.WishwellLumiary.Screensaver"}
@@ -86,6 +89,11 @@ def test_carries_exactly_the_version_block_and_the_manifest(wine):
     assert level.attrib == {"level": "asInvoker", "uiAccess": "false"}
     systems = manifest.findall(f"{compatibility}compatibility/{compatibility}application/{compatibility}supportedOS")
     assert [os.get("Id") for os in systems] == ["{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"]
+    # Common Controls 6: the buttons and the check box in the look of the Windows they run on.
+    dependencies = manifest.findall(f"{v1}dependency/{v1}dependentAssembly/{v1}assemblyIdentity")
+    assert [dependency.attrib for dependency in dependencies] == [{
+        "type": "win32", "name": "Microsoft.Windows.Common-Controls", "version": "6.0.0.0",
+        "processorArchitecture": "*", "publicKeyToken": "6595b64144ccf1df", "language": "*"}]
     settings = manifest.find(f"{v3}application/{v3}windowsSettings")
     assert settings.find("{http://schemas.microsoft.com/SMI/2005/WindowsSettings}dpiAware").text == "true/pm"
     assert settings.find("{http://schemas.microsoft.com/SMI/2016/WindowsSettings}dpiAwareness").text == "PerMonitorV2"

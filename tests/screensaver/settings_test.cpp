@@ -1,15 +1,22 @@
-// The settings window in process: the status line, commands told apart by their id alone, and
-// what the window gives up when it is destroyed.
+// The settings window in process: the status line, commands told apart by their id alone, what
+// the window gives up when it is destroyed, and what an import or a failed save leaves behind.
 
 #include "screensaver.h"
 
+#include "importpatch.h"
+
 #include <gtest/gtest.h>
+
+#include <commdlg.h>
 
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
 namespace {
+
+namespace fs = std::filesystem;
 
 std::wstring textOf(HWND window) {
     std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
@@ -33,6 +40,57 @@ bool quitPosted() {
     return quit;
 }
 
+void writeBytes(const fs::path& file, const std::string& bytes) {
+    std::ofstream stream(file, std::ios::binary);
+    stream << bytes;
+}
+
+std::string backupOf(int entries, const std::string& prefix) {
+    std::string items;
+    for (int i = 0; i < entries; ++i) {
+        items += std::string(i ? "," : "") + R"({"id":")" + prefix + std::to_string(i) +
+                 R"(","text":"I keep promise )" + std::to_string(i) +
+                 R"(.","sentAt":"","animation":"windows"})";
+    }
+    return R"({"format":"wishwell-intentions","version":1,"intentions":[)" + items + "]}";
+}
+
+// The program's import entries for the open-file dialog and the message box, which the tests point
+// at a stand-in for the user.
+extern "C" void* importedGetOpenFileNameW __asm__("__imp_GetOpenFileNameW");
+extern "C" void* importedMessageBoxW __asm__("__imp_MessageBoxW");
+
+// The user picks `chosen` (or cancels when it is empty) after browsing to `browsed`, and answers
+// Yes to every question and OK to every warning. The dialog does what Windows does: whatever the
+// flags say, the process is left in the last folder the user browsed to.
+struct User {
+    fs::path browsed;
+    fs::path chosen;
+    std::vector<DWORD> flags;
+    std::vector<std::wstring> boxes;
+};
+User user;
+
+BOOL WINAPI chooseAsOnWindows(OPENFILENAMEW* dialog) {
+    user.flags.push_back(dialog->Flags);
+    SetCurrentDirectoryW(user.browsed.c_str());
+    const std::wstring& name = user.chosen.native();
+    if (name.empty() || name.size() >= dialog->nMaxFile) return FALSE;
+    name.copy(dialog->lpstrFile, name.size());
+    dialog->lpstrFile[name.size()] = L'\0';
+    return TRUE;
+}
+
+int WINAPI answerBox(HWND, LPCWSTR text, LPCWSTR, UINT type) {
+    user.boxes.emplace_back(text);
+    return (type & MB_TYPEMASK) == MB_YESNO ? IDYES : IDOK;
+}
+
+fs::path currentFolder() {
+    wchar_t folder[MAX_PATH] = {};
+    return fs::path(std::wstring(folder, GetCurrentDirectoryW(MAX_PATH, folder)));
+}
+
 class SettingsWindow : public testing::Test {
 protected:
     void SetUp() override {
@@ -48,8 +106,11 @@ protected:
         collection.sample = true;
         collection.items.resize(8);
         reduced = false;
+        startFolder = currentFolder();
+        user = User();
     }
     void TearDown() override {
+        SetCurrentDirectoryW(startFolder.c_str());
         if (settings) DestroyWindow(settings);
         quitPosted();
         settings = nullptr;
@@ -64,6 +125,7 @@ protected:
                                WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, CW_USEDEFAULT,
                                CW_USEDEFAULT, 600, 480, nullptr, nullptr, instance, nullptr);
     }
+    fs::path startFolder;
 };
 
 TEST_F(SettingsWindow, StatusLineNamesTheCollectionAndCountsItsEntriesInPlainDigits) {
@@ -161,6 +223,107 @@ TEST_F(SettingsWindow, DestructionClearsTheWindowFreesTheFontAndEndsTheLoop) {
     EXPECT_EQ(uiFont, nullptr);
     EXPECT_EQ(GetObjectW(font, sizeof(described), &described), 0); // deleted
     EXPECT_TRUE(quitPosted());
+}
+
+TEST_F(SettingsWindow, AnImportLeavesTheCurrentFolderWhereItWas) {
+    const fs::path backups = directory / L"backups \u00e9";
+    fs::create_directories(backups);
+    writeBytes(backups / "good.json", backupOf(3, "g"));
+    writeBytes(backups / "bad.json", "not a backup");
+    const fs::path before = directory.parent_path();
+    ASSERT_TRUE(SetCurrentDirectoryW(before.c_str()));
+    const ImportPatch dialog(importedGetOpenFileNameW, reinterpret_cast<void*>(&chooseAsOnWindows));
+    const ImportPatch boxes(importedMessageBoxW, reinterpret_cast<void*>(&answerBox));
+    HWND window = open();
+    ASSERT_NE(window, nullptr);
+
+    struct Case {
+        const char* name;
+        const wchar_t* file; // empty: the user cancels
+        std::size_t boxes;   // shown by the end of the case
+        std::size_t entries;
+    };
+    const Case cases[] = {
+        {"cancelled", L"", 0, 8},
+        {"refused", L"bad.json", 1, 8},
+        {"imported", L"good.json", 1, 3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        user.browsed = backups;
+        user.chosen = *c.file ? backups / c.file : fs::path();
+        SendMessageW(window, WM_COMMAND, MAKEWPARAM(101, BN_CLICKED), 0);
+        EXPECT_EQ(currentFolder(), before);
+        EXPECT_EQ(user.boxes.size(), c.boxes);
+        EXPECT_EQ(collection.items.size(), c.entries);
+        ASSERT_FALSE(user.flags.empty());
+        EXPECT_EQ(user.flags.back() & OFN_NOCHANGEDIR, static_cast<DWORD>(OFN_NOCHANGEDIR));
+    }
+}
+
+TEST_F(SettingsWindow, AFailedSaveLeavesTheCollectionAndTheSwitchAsTheyWere) {
+    const ImportPatch dialog(importedGetOpenFileNameW, reinterpret_cast<void*>(&chooseAsOnWindows));
+    const ImportPatch boxes(importedMessageBoxW, reinterpret_cast<void*>(&answerBox));
+    const std::wstring pid = std::to_wstring(GetCurrentProcessId());
+    fs::create_directories(directory);
+    writeBytes(directory / "new.json", backupOf(5, "new"));
+    user.browsed = directory;
+    user.chosen = directory / "new.json";
+    const std::string saveFailed = "Could not save your screensaver settings.";
+
+    // Over the samples no question is asked; over a user collection the save fails after Yes.
+    struct Case {
+        const char* name;
+        bool sample;
+        std::size_t boxes;
+    };
+    for (const Case& c :
+         {Case{"over the samples", true, 1}, Case{"over a user collection", false, 2}}) {
+        SCOPED_TRACE(c.name);
+        collection = c.sample ? wishwell::samples() : wishwell::parseBackup(backupOf(2, "old"));
+        const std::string shown = wishwell::dumpDocument(collection.document);
+        HWND window = open();
+        ASSERT_NE(window, nullptr);
+        const std::wstring status = textOf(statusLabel);
+        // A folder in the way of the temporary file stops the save before anything is written.
+        fs::create_directory(directory / (L"intentions.json.tmp-" + pid));
+        user.boxes.clear();
+
+        SendMessageW(window, WM_COMMAND, MAKEWPARAM(101, BN_CLICKED), 0);
+        ASSERT_EQ(user.boxes.size(), c.boxes);
+        EXPECT_EQ(user.boxes.back(), std::wstring(saveFailed.begin(), saveFailed.end()));
+        // The previews draw collection: it must still be the one shown before.
+        EXPECT_EQ(collection.sample, c.sample);
+        EXPECT_EQ(wishwell::dumpDocument(collection.document), shown);
+        EXPECT_EQ(collection.items.size(), c.sample ? 8u : 2u);
+        EXPECT_EQ(textOf(statusLabel), status);
+        EXPECT_FALSE(fs::exists(directory / "intentions.json"));
+        fs::remove(directory / (L"intentions.json.tmp-" + pid));
+        DestroyWindow(window);
+        quitPosted();
+    }
+
+    // The switch: the check mark and reduced keep the old value, whichever it was.
+    for (const bool old : {false, true}) {
+        SCOPED_TRACE(old);
+        reduced = old;
+        HWND window = open();
+        ASSERT_NE(window, nullptr);
+        fs::create_directory(directory / (L"preferences.json.tmp-" + pid));
+        user.boxes.clear();
+        HWND box = GetDlgItem(window, 104);
+        SendMessageW(box, BM_SETCHECK, old ? BST_UNCHECKED : BST_CHECKED, 0); // the user's click
+        SendMessageW(window, WM_COMMAND, MAKEWPARAM(104, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(box));
+        ASSERT_EQ(user.boxes.size(), 1u);
+        EXPECT_EQ(user.boxes.back(), std::wstring(saveFailed.begin(), saveFailed.end()));
+        EXPECT_EQ(reduced, old);
+        EXPECT_EQ(SendMessageW(box, BM_GETCHECK, 0, 0), old ? BST_CHECKED : BST_UNCHECKED);
+        EXPECT_FALSE(fs::exists(directory / "preferences.json"));
+        fs::remove(directory / (L"preferences.json.tmp-" + pid));
+        DestroyWindow(window);
+        quitPosted();
+    }
 }
 
 } // namespace

@@ -3,6 +3,8 @@
 
 #include "screensaver.h"
 
+#include "importpatch.h"
+
 #include <gtest/gtest.h>
 
 #include <shlobj.h>
@@ -87,24 +89,6 @@ std::string failureOf(Action action) {
 extern "C" void* importedWriteFile __asm__("__imp_WriteFile");
 extern "C" void* importedFlushFileBuffers __asm__("__imp_FlushFileBuffers");
 extern "C" void* importedMoveFileExW __asm__("__imp_MoveFileExW");
-
-class ImportPatch {
-public:
-    ImportPatch(void*& slot, void* replacement) : slot_(slot), original_(slot) { set(replacement); }
-    ~ImportPatch() { set(original_); }
-    ImportPatch(const ImportPatch&) = delete;
-    ImportPatch& operator=(const ImportPatch&) = delete;
-
-private:
-    void set(void* value) {
-        DWORD protection = 0;
-        VirtualProtect(&slot_, sizeof slot_, PAGE_READWRITE, &protection);
-        slot_ = value;
-        VirtualProtect(&slot_, sizeof slot_, protection, &protection);
-    }
-    void*& slot_;
-    void* original_;
-};
 
 BOOL WINAPI failingWrite(HANDLE, LPCVOID, DWORD, LPDWORD written, LPOVERLAPPED) {
     *written = 0;
