@@ -1,7 +1,8 @@
-// Frame cost of the display at 1920 x 1080 with a page of 12 intentions: the program's own
-// composition (DIB-section back buffer, BitBlt to the window) against the straightforward GDI+
-// path (a GDI+ bitmap back buffer, GdipDrawImageRectRect with colour-matrix attributes for every
-// copy, GdipDrawImageI to the window), measured in the same run; and the sprite rebuild of a page.
+// Frame cost of the display on its one thread, at 1920 x 1080 and 3840 x 2160, for a page of 12
+// sample-like intentions and the same page with texts of about 380 bytes: frames composed and
+// shown, their processor time, the share spent clearing and copying to the screen, the sprite
+// rebuild at a page change and the longest frame across one; and, once, the straightforward GDI+
+// path for comparison.
 //   tools/wine-run build/windows/bench_frame.exe [frames]
 
 #include "screensaver.h"
@@ -12,6 +13,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 using namespace Gdiplus;
@@ -19,14 +21,24 @@ using namespace Gdiplus::DllExports;
 
 namespace {
 
-constexpr int width = 1920;
-constexpr int height = 1080;
-
 double now() {
     LARGE_INTEGER frequency, counter;
     QueryPerformanceFrequency(&frequency);
     QueryPerformanceCounter(&counter);
     return static_cast<double>(counter.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
+}
+
+// Processor time of the process in ms. It ticks in steps of 10 ms under Wine, so it is read over
+// many frames at once.
+double processorNow() {
+    FILETIME created, ended, kernel, user;
+    GetProcessTimes(GetCurrentProcess(), &created, &ended, &kernel, &user);
+    const auto ms = [](const FILETIME& time) {
+        return static_cast<double>((static_cast<std::uint64_t>(time.dwHighDateTime) << 32) |
+                                   time.dwLowDateTime) /
+               10000.0;
+    };
+    return ms(kernel) + ms(user);
 }
 
 double percentile(std::vector<double> values, double fraction) {
@@ -70,211 +82,179 @@ wishwell::Collection pageOfTwelveLong() {
     return result;
 }
 
-// The median of five sprite rebuilds of the active collection's first page, as at a page change.
-double medianRebuild() {
-    std::vector<double> rebuilds;
-    const wishwell::Page page = wishwell::pageAt(0, collection.items.size());
-    for (int round = 0; round < 5; ++round) {
+// Two pages of the same twelve, so that the page changes 32 s after the start.
+wishwell::Collection twoPagesOf(wishwell::Collection page) {
+    const std::vector<wishwell::Item> first = page.items;
+    for (const wishwell::Item& item : first)
+        page.items.push_back({item.id + "-again", item.text, item.animation, item.theme});
+    return page;
+}
+
+void report(const char* what, double value, const char* unit, const char* target) {
+    std::printf("%-56s %8.1f %-3s target %s\n", what, value, unit, target);
+}
+
+// A display window of the program's own on the whole screen, painted at the frame times the
+// benchmark sets on the display's clock.
+ULONGLONG benchTime = 0;
+
+struct Window {
+    HWND handle = nullptr;
+    Window(int width, int height) {
+        handle = CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, L"WishwellSaver", L"bench",
+                                 WS_POPUP | WS_VISIBLE, 0, 0, width, height, nullptr, nullptr,
+                                 instance, nullptr);
+    }
+    ~Window() { DestroyWindow(handle); }
+    Window(const Window&) = delete;
+    Window& operator=(const Window&) = delete;
+    // One frame as the frame timer brings it: the window composes it and copies what changed.
+    void paintAt(double t) const {
+        benchTime = started + static_cast<ULONGLONG>(t * 1000);
+        SendMessageW(handle, WM_TIMER, 1, 0);
+        UpdateWindow(handle);
+    }
+};
+
+// Frames at 30 a second of frame time, as the window composes and shows them.
+struct Frames {
+    std::vector<double> shown;     // ms from the start of composing to the end of the copy
+    double processor = 0;          // ms a frame
+    double composing = 0;          // ms a frame, the composition alone
+    double clearingAndCopying = 0; // share of a frame
+};
+
+Frames framesOf(const Window& window, int width, int height, int count, double from) {
+    Frames frames;
+    window.paintAt(from); // the sprites and the back buffer
+    const double before = processorNow();
+    for (int frame = 0; frame < count; ++frame) {
         const double start = now();
-        const std::vector<Sprite> sprites = buildPageSprites(collection, page);
+        window.paintAt(from + frame / 30.0);
+        frames.shown.push_back(now() - start);
+    }
+    frames.processor = (processorNow() - before) / count;
+    // The same frames composed alone, with what clearing them costs: the rest of a shown frame
+    // is the copy to the screen.
+    ViewState view;
+    composeFrame(view, width, height, from);
+    double composing = 0, clearing = 0;
+    for (int frame = 0; frame < count; ++frame) {
+        const double clearStart = now();
+        wishwell::Surface surface = {view.backBuffer->pixels, width, height, width};
+        for (const wishwell::Area& area : view.drawn)
+            wishwell::fillArea(surface, area, 0xFF000000u);
+        clearing += now() - clearStart;
+        const double start = now();
+        composeFrame(view, width, height, from + frame / 30.0);
+        composing += now() - start;
+    }
+    double shown = 0;
+    for (double value : frames.shown)
+        shown += value;
+    frames.clearingAndCopying = (shown - composing + 2 * clearing) / shown;
+    frames.composing = composing / count;
+    return frames;
+}
+
+// The median of five sprite rebuilds of the first page, as at every page change, with the
+// frame they are built for: a record whose back buffer is ready but whose sprites are not.
+double medianRebuild(int width, int height) {
+    std::vector<double> rebuilds;
+    ViewState view;
+    composeFrame(view, width, height, 0);
+    for (int round = 0; round < 5; ++round) {
+        view.sprites.clear();
+        view.shown.clear();
+        const double start = now();
+        composeFrame(view, width, height, 0);
         rebuilds.push_back(now() - start);
     }
     return percentile(rebuilds, 0.5);
 }
 
-// The median sprite rebuild of five, and the frames composed and shown, of the active collection.
-struct PageCost {
-    double rebuild = 0;
-    std::vector<double> presented;
-    // Composition alone, held on one thread and on two in alternate blocks of ten frames.
-    std::vector<double> wall[2];
-    double processor[2] = {0, 0}; // per frame
-};
-
-double processorMilliseconds() {
-    FILETIME created, ended, kernel, user;
-    GetProcessTimes(GetCurrentProcess(), &created, &ended, &kernel, &user);
-    const auto ms = [](const FILETIME& time) {
-        return static_cast<double>((static_cast<std::uint64_t>(time.dwHighDateTime) << 32) |
-                                   time.dwLowDateTime) / 10000.0;
-    };
-    return ms(kernel) + ms(user);
+// The longest time between two frames composed and shown back to back across a page change,
+// with the collection of two pages in force.
+double longestFrameAcrossPageChange(const Window& window, int width, int height) {
+    const Frames frames = framesOf(window, width, height, 60, 31.0);
+    return *std::max_element(frames.shown.begin(), frames.shown.end());
 }
 
-// The process's clock ticks coarsely (10 ms under Wine), so its time is summed over blocks.
-void costOfTheSplit(PageCost& cost, ViewState& view, int blocks) {
-    int frames[2] = {0, 0};
-    for (int block = 0; block < blocks; ++block) {
-        const int two = block % 2;
-        const double before = processorMilliseconds();
-        for (int frame = 0; frame < 10; ++frame) {
-            view.splitRows = two == 1;
-            const double start = now();
-            composeFrame(view, width, height, 2.0 + (block * 10 + frame) / 30.0);
-            cost.wall[two].push_back(now() - start);
-        }
-        cost.processor[two] += processorMilliseconds() - before;
-        frames[two] += 10;
-    }
-    for (int two = 0; two < 2; ++two) cost.processor[two] /= std::max(frames[two], 1);
-}
-
-void reportTheSplit(const char* page, const PageCost& cost) {
-    std::printf("%s composition on one thread: median %.1f ms, processor %.1f ms a frame; on two: "
-                "median %.1f ms, processor %.1f ms a frame (%.2f x the processor time)\n",
-                page, percentile(cost.wall[0], 0.5), cost.processor[0],
-                percentile(cost.wall[1], 0.5), cost.processor[1],
-                cost.processor[1] / std::max(cost.processor[0], 1e-9));
-}
-
-PageCost costOfPage(HWND window, int frames) {
-    PageCost cost;
-    cost.rebuild = medianRebuild();
+// The straightforward frame: a GDI+ bitmap back buffer, every copy drawn with
+// GdipDrawImageRectRect and a colour matrix, shown with GdipDrawImageI.
+double straightforwardFrame(HWND window, int width, int height, double t) {
     ViewState view;
-    composeFrame(view, width, height, 0);
-    for (int frame = 0; frame < frames; ++frame) {
-        const double start = now();
-        composeFrame(view, width, height, 1.0 + frame / 30.0);
-        HDC dc = GetDC(window);
-        BitBlt(dc, 0, 0, width, height, view.backBuffer->dc.get(), 0, 0, SRCCOPY);
-        GdiFlush();
-        ReleaseDC(window, dc);
-        cost.presented.push_back(now() - start);
-    }
-    costOfTheSplit(cost, view, 8);
-    return cost;
-}
-
-// Every copy of the page drawn by GDI+, then the banner.
-void drawWithGdiplus(GpGraphics* graphics, const ViewState& view, double t) {
-    GdipSetSmoothingMode(graphics, SmoothingModeAntiAlias);
-    drawCopiesWithGdiplus(graphics, view, width, height, t);
-    drawBanner(graphics, width, height);
-}
-
-// The straightforward frame: a GDI+ bitmap back buffer, shown with GdipDrawImageI.
-void straightforwardFrame(HWND window, GpBitmap* backBuffer, const ViewState& view, double t) {
+    composeFrame(view, width, height, t);
+    GpBitmap* backBuffer = nullptr;
+    GdipCreateBitmapFromScan0(width, height, 0, PixelFormat32bppPARGB, nullptr, &backBuffer);
+    const owners::Bitmap owned(backBuffer);
+    const double start = now();
     GpGraphics* graphics = nullptr;
     GdipGetImageGraphicsContext(backBuffer, &graphics);
+    const owners::Graphics ownedGraphics(graphics);
     GdipGraphicsClear(graphics, 0xFF000000);
-    drawWithGdiplus(graphics, view, t);
+    GdipSetSmoothingMode(graphics, SmoothingModeAntiAlias);
+    drawCopiesWithGdiplus(graphics, view, width, height, t);
     HDC dc = GetDC(window);
     GpGraphics* screen = nullptr;
     GdipCreateFromHDC(dc, &screen);
     GdipDrawImageI(screen, backBuffer, 0, 0);
     GdipDeleteGraphics(screen);
     ReleaseDC(window, dc);
-    GdipDeleteGraphics(graphics);
+    return now() - start;
 }
 
-// GDI+ drawing into the DIB-section back buffer through a graphics on its memory DC, shown with
-// BitBlt: the cheapest surface for GDI+ itself.
-void gdiplusOnDibFrame(HWND window, BackBuffer& buffer, const ViewState& view, double t) {
-    GdiFlush();
-    std::fill_n(buffer.pixels, static_cast<std::size_t>(buffer.width) * buffer.height, 0xFF000000u);
-    GpGraphics* graphics = nullptr;
-    GdipCreateFromHDC(buffer.dc.get(), &graphics);
-    drawWithGdiplus(graphics, view, t);
-    GdipDeleteGraphics(graphics);
-    HDC dc = GetDC(window);
-    BitBlt(dc, 0, 0, width, height, buffer.dc.get(), 0, 0, SRCCOPY);
-    GdiFlush();
-    ReleaseDC(window, dc);
-}
-
-void report(const char* what, double value, const char* target) {
-    std::printf("%-52s %8.1f ms   target %s\n", what, value, target);
+void reportPage(const char* name, const Window& window, int width, int height, int count) {
+    const Frames frames = framesOf(window, width, height, count, 1.0);
+    const double rebuild = medianRebuild(width, height);
+    std::printf("%s at %d x %d: %d frames\n", name, width, height, count);
+    const std::string prefix = std::string(name) + ": ";
+    report((prefix + "frame, composed and shown: median").c_str(), percentile(frames.shown, 0.5),
+           "ms", "<= 33");
+    report((prefix + "frame, composed and shown: 95th pct.").c_str(),
+           percentile(frames.shown, 0.95), "ms", "<= 33");
+    report((prefix + "processor time a frame").c_str(), frames.processor, "ms", "-");
+    report((prefix + "composition alone: mean").c_str(), frames.composing, "ms", "-");
+    report((prefix + "share of a frame clearing and copying").c_str(),
+           100 * frames.clearingAndCopying, "%", "-");
+    report((prefix + "sprite rebuild, page of 12: median of 5").c_str(), rebuild, "ms", "<= 150");
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    const int frames = std::max(100, argc > 1 ? std::atoi(argv[1]) : 120);
+    const int frames = std::max(60, argc > 1 ? std::atoi(argv[1]) : 120);
     GdiplusStartupInput input;
     ULONG_PTR token = 0;
     if (GdiplusStartup(&token, &input, nullptr) != Ok) return 1;
-
-    WNDCLASSW windowClass{};
-    windowClass.lpfnWndProc = DefWindowProcW;
-    windowClass.hInstance = GetModuleHandleW(nullptr);
-    windowClass.lpszClassName = L"BenchFrame";
-    RegisterClassW(&windowClass);
-    HWND window = CreateWindowExW(0, L"BenchFrame", L"bench", WS_POPUP | WS_VISIBLE, 0, 0, width,
-                                  height, nullptr, nullptr, windowClass.hInstance, nullptr);
-
-    collection = pageOfTwelve();
+    instance = GetModuleHandleW(nullptr);
+    registerClasses();
+    tickCount = [] { return benchTime; };
+    started = 1000;
     showSample = false;
     reduced = false;
-
-    // Sprite rebuild for a page of 12, as at every page change.
-    const double rebuild = medianRebuild();
-
-    ViewState view;
-    composeFrame(view, width, height, 0); // builds the sprites and the back buffer
-    GpBitmap* backBuffer = nullptr;
-    GdipCreateBitmapFromScan0(width, height, 0, PixelFormat32bppPARGB, nullptr, &backBuffer);
-
-    ViewState dibView;
-    composeFrame(dibView, width, height, 0);
-    std::vector<double> composed, presented, straightforward, onDib;
-    for (int frame = 0; frame < frames; ++frame) {
-        const double t = 1.0 + frame / 30.0;
-        const double start = now();
-        composeFrame(view, width, height, t);
-        const double drawn = now();
-        HDC dc = GetDC(window);
-        BitBlt(dc, 0, 0, width, height, view.backBuffer->dc.get(), 0, 0, SRCCOPY);
-        GdiFlush();
-        ReleaseDC(window, dc);
-        const double end = now();
-        composed.push_back(drawn - start);
-        presented.push_back(end - start);
-        // Interleaved, so that both paths see the same load on a shared machine.
-        if (frame % 4 == 0) {
-            const double before = now();
-            straightforwardFrame(window, backBuffer, view, t);
-            straightforward.push_back(now() - before);
-        } else if (frame % 4 == 2) {
-            const double before = now();
-            gdiplusOnDibFrame(window, *dibView.backBuffer, view, t);
-            onDib.push_back(now() - before);
-        }
+    {
+        const Window hd(1920, 1080);
+        collection = pageOfTwelve();
+        reportPage("sample-like page", hd, 1920, 1080, frames);
+        collection = twoPagesOf(pageOfTwelve());
+        report("sample-like pages: longest frame across a page change",
+               longestFrameAcrossPageChange(hd, 1920, 1080), "ms", "<= 150");
+        collection = pageOfTwelve();
+        report("straightforward GDI+ frame, sample-like page",
+               straightforwardFrame(hd.handle, 1920, 1080, 1.0), "ms", "-");
+        collection = pageOfTwelveLong();
+        reportPage("long texts", hd, 1920, 1080, frames);
+        collection = twoPagesOf(pageOfTwelveLong());
+        report("long texts: longest frame across a page change",
+               longestFrameAcrossPageChange(hd, 1920, 1080), "ms", "-");
     }
-
-    std::printf("Frame at %d x %d, 12 intentions, 3 copies each: %d frames, %zu and %zu of the "
-                "two GDI+ paths, interleaved\n",
-                width, height, frames, straightforward.size(), onDib.size());
-    report("frame, composed and shown: median", percentile(presented, 0.5), "<= 33 ms");
-    report("frame, composed and shown: 95th percentile", percentile(presented, 0.95), "<= 33 ms");
-    report("  of which composition: median", percentile(composed, 0.5), "-");
-    report("straightforward GDI+ frame: median", percentile(straightforward, 0.5), "-");
-    report("straightforward GDI+ frame: 95th percentile", percentile(straightforward, 0.95), "-");
-    report("GDI+ drawing into the DIB section: median", percentile(onDib, 0.5), "-");
-    std::printf("%-52s %8.1f x\n", "speed-up over the straightforward path (medians)",
-                percentile(straightforward, 0.5) / percentile(presented, 0.5));
-    report("sprite rebuild, page of 12: median of 5", rebuild, "<= 150 ms");
-
-    PageCost light;
-    costOfTheSplit(light, view, 8);
-    view = ViewState();
-    dibView = ViewState();
-    collection = pageOfTwelveLong();
-    const PageCost heavy = costOfPage(window, std::max(100, frames / 2));
-    std::printf("The same page with texts of about 380 bytes: %zu frames\n",
-                heavy.presented.size());
-    report("long texts: frame, composed and shown: median", percentile(heavy.presented, 0.5),
-           "<= 33 ms");
-    report("long texts: frame, composed and shown: 95th pct.", percentile(heavy.presented, 0.95),
-           "<= 33 ms");
-    report("long texts: sprite rebuild, page of 12: median of 5", heavy.rebuild, "<= 150 ms");
-    reportTheSplit("Sample-like page:", light);
-    reportTheSplit("Long texts:", heavy);
-
-    GdipDisposeImage(backBuffer);
-    view = ViewState();
-    dibView = ViewState();
+    {
+        const Window uhd(3840, 2160);
+        collection = pageOfTwelve();
+        reportPage("sample-like page, 4K", uhd, 3840, 2160, frames);
+    }
     collection = wishwell::Collection();
-    DestroyWindow(window);
     GdiplusShutdown(token);
     return 0;
 }

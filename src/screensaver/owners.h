@@ -34,6 +34,7 @@ using ImageAttributes = Owner<GpImageAttributes, &DllExports::GdipDisposeImageAt
 inline void deleteGdiObject(void* object) { DeleteObject(static_cast<HGDIOBJ>(object)); }
 using GdiBitmap = Owner<std::remove_pointer_t<HBITMAP>, &deleteGdiObject>;
 using GdiFont = Owner<std::remove_pointer_t<HFONT>, &deleteGdiObject>;
+using GdiRegion = Owner<std::remove_pointer_t<HRGN>, &deleteGdiObject>;
 inline void deleteDc(HDC dc) { DeleteDC(dc); }
 using MemoryDc = Owner<std::remove_pointer_t<HDC>, &deleteDc>;
 
@@ -43,14 +44,6 @@ using File = Owner<void, &closeFile>;
 // A string the shell allocated for the caller, such as a known folder's path.
 inline void freeTaskMemory(wchar_t* memory) { CoTaskMemFree(memory); }
 using TaskString = Owner<wchar_t, &freeTaskMemory>;
-
-// A thread-pool work object. Releasing it first waits for the callbacks already submitted, so
-// nothing they use goes away under them.
-inline void closeWork(TP_WORK* work) {
-    WaitForThreadpoolWorkCallbacks(work, FALSE);
-    CloseThreadpoolWork(work);
-}
-using ThreadpoolWork = Owner<TP_WORK, &closeWork>;
 
 // BeginPaint on construction, EndPaint on every way out.
 class PaintScope {

@@ -1,9 +1,6 @@
 #pragma once
 // The process-wide state of the screensaver and the functions its source files call on each other.
-// Everything here is touched only on the one GUI thread. The only other thread is a pool worker
-// that builds half of a page's sprites, or blends one band of a heavy frame, while the GUI thread
-// does the other half and then waits for it; the worker reads the collection and writes only its
-// half.
+// The program has one thread, its GUI thread, and everything here is touched only on it.
 
 #include <windows.h>
 
@@ -56,6 +53,8 @@ void closeViews();
 
 // ---- Display window (display.cpp) ----------------------------------------------------------
 LRESULT CALLBACK saverProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+// The clock of the frames and of the input grace period: GetTickCount64, unless a test fixes it.
+extern ULONGLONG (*tickCount)();
 
 // ---- Settings window (settings.cpp) ---------------------------------------------------------
 LRESULT CALLBACK settingsProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -76,6 +75,7 @@ bool readReducedMotion(const std::filesystem::path& folder, bool fallback);
 void saveReducedMotion(const std::filesystem::path& folder, bool value);
 
 // ---- Intention rendering (rendering.cpp) ---------------------------------------------------
+#include "compositor.h"
 #include "looks.h"
 #include "owners.h"
 
@@ -87,6 +87,7 @@ struct Sprite {
     owners::Bitmap bitmap; // premultiplied ARGB
     float width = 0;
     float height = 0;
+    wishwell::PreparedImage prepared; // its pixels, read once, ready to be drawn every frame
 };
 
 // The family and style a look is drawn in, after the fallbacks to "Arial" and to regular.
@@ -123,7 +124,7 @@ void drawBanner(Gdiplus::GpGraphics* graphics, int width, int height);
 
 // ---- Display window records and frame composition (display.cpp) ---------------------------
 // The off-screen frame: a top-down 32-bit premultiplied ARGB DIB section selected into a memory
-// DC, drawn into directly and copied to the window with one BitBlt.
+// DC, drawn into directly and copied to the window with BitBlt.
 struct BackBuffer {
     owners::GdiBitmap bitmap;
     owners::MemoryDc dc; // after bitmap: destroyed first, so the bitmap is no longer selected
@@ -138,11 +139,21 @@ struct ViewState {
     std::unique_ptr<BackBuffer> backBuffer;
     std::map<std::uint64_t, Sprite> sprites; // the current page's images, by item index
     std::vector<std::uint64_t> shown;        // the page the sprites were last completely built for
-    bool splitRows = false; // blend the next frame on two threads: chosen by the last frame's cost
+    wishwell::Workspace work;                // the compositor's scratch memory
+    // What the last frame drew on its black, an area for each intention and the banner: the next
+    // frame clears only that. And what it changed against the frame before, the only part of it
+    // that is copied to the screen.
+    std::vector<wishwell::Area> drawn;
+    std::vector<wishwell::Area> changed;
+    bool wholeFrame = true; // copy the whole frame next time: it is new, or the screen lost it
+    int framesSinceWhole = 0;
+    wishwell::PreparedImage banner; // "SAMPLE INTENTIONS" for a frame bannerWidth wide
+    int bannerWidth = 0;
+    bool displayOff = false;    // Windows has switched the display off
+    bool sessionHidden = false; // the session is locked or disconnected
+    HPOWERNOTIFY displayState = nullptr;
+    bool sessionNotices = false;
 };
-
-// The sprites of a page, in its order; built on two threads, each sprite with its own GDI+ objects.
-std::vector<Sprite> buildPageSprites(const wishwell::Collection& from, const wishwell::Page& page);
 
 // Composes the frame at frame time t (seconds) for a client area of width x height into the
 // view's back buffer. False when there is nothing to show: an empty area or no back buffer.

@@ -488,50 +488,6 @@ TEST_F(SpriteTest, InvalidUtf8TextRaises) {
     }
 }
 
-// A page of twelve of every look, short and long texts, for the page builder.
-wishwell::Collection pageOfEveryLook() {
-    wishwell::Collection page = wishwell::samples();
-    const char* const themes[] = {"rainbow", "superhero", "purple", "horizon"};
-    for (int i = 0; i < 4; ++i) {
-        std::string text = "I grow a little every day";
-        for (int k = 0; k < i * 4; ++k) text += ", and I am glad of it";
-        page.items.push_back({"more-" + std::to_string(i), text + ".", "wordart", themes[i]});
-    }
-    return page;
-}
-
-TEST_F(SpriteTest, PageBuiltOnTwoThreadsIsTheSameAsOneSpriteAtATime) {
-    const wishwell::Collection from = pageOfEveryLook();
-    const wishwell::Page page = wishwell::pageAt(0, from.items.size());
-    ASSERT_EQ(page.count, 12u);
-    std::vector<Pixels> expected;
-    for (std::size_t j = 0; j < page.count; ++j)
-        expected.push_back(pixelsOf(buildSprite(from.items[page.index[j]]).bitmap.get()));
-    for (int round = 0; round < 3; ++round) {
-        const std::vector<Sprite> built = buildPageSprites(from, page);
-        ASSERT_EQ(built.size(), page.count);
-        for (std::size_t j = 0; j < page.count; ++j) {
-            const Pixels actual = pixelsOf(built[j].bitmap.get());
-            EXPECT_EQ(actual.height, expected[j].height) << "sprite " << j;
-            EXPECT_TRUE(actual.argb == expected[j].argb) << "sprite " << j << ", round " << round;
-        }
-    }
-}
-
-TEST_F(SpriteTest, FailureOnEitherThreadOfThePageBuilderReachesTheCaller) {
-    for (const std::size_t bad : {0u, 1u, 2u, 11u}) {
-        wishwell::Collection from = pageOfEveryLook();
-        from.items[bad].text = "I am \xFF whole.";
-        const wishwell::Page page = wishwell::pageAt(0, from.items.size());
-        try {
-            buildPageSprites(from, page);
-            ADD_FAILURE() << "no exception for the text at " << bad;
-        } catch (const std::runtime_error& failure) {
-            EXPECT_STREQ(failure.what(), "Invalid UTF-8 text.") << bad;
-        }
-    }
-}
-
 // The bounds of the banner's ink on a black frame of width x 120.
 struct Ink {
     int left = 1 << 30, top = 1 << 30, right = -1, bottom = -1;

@@ -1,0 +1,872 @@
+#include "compositor.h"
+
+#include <immintrin.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <numbers>
+
+namespace wishwell {
+
+namespace {
+
+// Weights are fixed point with 14 fraction bits: a pixel times a weight, summed over a group of
+// four taps, stays well inside the 32 bits of _mm_madd_epi16.
+constexpr int weightBits = 14;
+constexpr int weightOne = 1 << weightBits;
+// A footprint's start is placed to 1/128 of a pixel.
+constexpr int phaseBits = 7;
+constexpr int phases = 1 << phaseBits;
+// Positions along a pass are 16.16 fixed point, offset so that they stay positive.
+constexpr int positionBits = 16;
+constexpr std::int64_t positionOffset = 256;
+// The widest footprint the passes take: an image drawn at a 31st of its size. Anything smaller,
+// or turned further than 45 degrees either way, is drawn by supersampling instead.
+constexpr int mostTaps = 32;
+// Groups of four taps read up to three pixels past the last tap.
+constexpr int groupSlack = 3;
+static_assert(columnBorder >= mostTaps + groupSlack);
+// The first pass's rows have room on both sides for the widest footprint, and for a window of 16
+// pixels read from up to 21 pixels past the last one written.
+constexpr int rowPad = 40;
+static_assert(rowPad >= mostTaps + groupSlack);
+// The first pass marks which blocks of this many columns of each row it wrote.
+constexpr int blockWidth = 8;
+
+// Where one copy lands, in the terms both passes use.
+struct Geometry {
+    double x, y;   // where the image's centre lands
+    double cu, cv; // the image's centre in its own pixels
+    double kx, ky; // frame pixels per image pixel, across and down
+    double c, s;   // cosine and sine of the turn
+};
+
+// The box-filter weights of one pass: for each phase of a footprint's start, the weights of taps
+// adjacent pixels, in groups of four laid out for _mm_madd_epi16 as (w0, w1) and (w2, w3) in
+// every 32-bit lane.
+struct Weights {
+    const std::int32_t* table = nullptr;
+    int taps = 0;
+    int groups = 0;
+    double footprint = 0; // in the pass's source pixels: at least one
+    int opacity = 256;    // in 1/256, for kernels that apply it after the footprint
+};
+
+// The weights of a footprint of that length that starts phase / phases past a pixel's edge: each
+// tap gets the share of the footprint that lies over it. A footprint shorter than a pixel is
+// widened to one, which interpolates linearly. The weights of every phase add up to exactly
+// amount, so a moving image neither brightens nor darkens.
+Weights weightsFor(double footprint, double amount, std::vector<std::int32_t>& table) {
+    Weights weights;
+    weights.footprint = std::max(footprint, 1.0);
+    weights.taps = static_cast<int>(std::ceil(weights.footprint)) + 1;
+    weights.groups = (weights.taps + 3) / 4;
+    table.assign(static_cast<std::size_t>(phases) * weights.groups * 8, 0);
+    const double scale = amount * weightOne / weights.footprint;
+    const int total = static_cast<int>(amount * weightOne + 0.5);
+    for (int phase = 0; phase < phases; ++phase) {
+        const double start = (phase + 0.5) / phases;
+        const double end = start + weights.footprint;
+        int w[mostTaps + 4] = {};
+        int sum = 0;
+        int largest = 0;
+        for (int t = 0; t < weights.taps; ++t) {
+            const double share = std::min(t + 1.0, end) - std::max(static_cast<double>(t), start);
+            w[t] = share > 0 ? static_cast<int>(share * scale + 0.5) : 0;
+            sum += w[t];
+            if (w[t] > w[largest]) largest = t;
+        }
+        w[largest] = std::max(0, w[largest] + total - sum);
+        std::int32_t* lanes = table.data() + static_cast<std::size_t>(phase) * weights.groups * 8;
+        for (int pair = 0; pair < weights.groups * 2; ++pair)
+            std::fill_n(
+                lanes + pair * 4, 4,
+                static_cast<std::int32_t>((static_cast<std::uint32_t>(w[pair * 2 + 1]) << 16) |
+                                          static_cast<std::uint32_t>(w[pair * 2])));
+    }
+    weights.table = table.data();
+    return weights;
+}
+
+// Four pixels weighted: the four channel sums in 1/weightOne.
+inline __m128i weighFour(__m128i pixels, const std::int32_t* pairs) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i t = _mm_shuffle_epi32(pixels, _MM_SHUFFLE(3, 1, 2, 0)); // p0 p2 p1 p3
+    const __m128i paired = _mm_unpacklo_epi8(t, _mm_srli_si128(t, 8));    // p0/p1, p2/p3 by channel
+    const __m128i w01 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pairs));
+    const __m128i w23 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pairs + 4));
+    return _mm_add_epi32(_mm_madd_epi16(_mm_unpacklo_epi8(paired, zero), w01),
+                         _mm_madd_epi16(_mm_unpackhi_epi8(paired, zero), w23));
+}
+
+// Where the taps of a footprint lie: adjacent pixels of a row of the first pass's result, or
+// adjacent bytes of the four planes of a prepared column. Either gives four of them at a time as
+// pixels.
+struct RowTaps {
+    const Pixel* first;
+    __m128i four(int at) const {
+        return _mm_loadu_si128(reinterpret_cast<const __m128i*>(first + at));
+    }
+};
+struct PlaneTaps {
+    const std::uint8_t* first;
+    std::ptrdiff_t plane;
+    __m128i four(int at) const {
+        const auto channel = [&](int c) {
+            std::int32_t bytes;
+            std::memcpy(&bytes, first + c * plane + at, sizeof(bytes));
+            return _mm_cvtsi32_si128(bytes);
+        };
+        return _mm_unpacklo_epi16(_mm_unpacklo_epi8(channel(0), channel(1)),
+                                  _mm_unpacklo_epi8(channel(2), channel(3)));
+    }
+};
+
+// The footprint over the taps, as one premultiplied pixel. Most footprints are one group of four
+// taps: whenever the image is drawn at a third of its size or larger.
+template <bool oneGroup, class Taps>
+inline Pixel footprintAt(const Taps& taps, const Weights& weights, int phase) {
+    __m128i sum;
+    if constexpr (oneGroup) {
+        sum = weighFour(taps.four(0), weights.table + phase * 8);
+    } else {
+        const std::int32_t* pairs = weights.table + phase * weights.groups * 8;
+        sum = weighFour(taps.four(0), pairs);
+        for (int g = 1; g < weights.groups; ++g)
+            sum = _mm_add_epi32(sum, weighFour(taps.four(4 * g), pairs + 8 * g));
+    }
+    sum = _mm_srai_epi32(_mm_add_epi32(sum, _mm_set1_epi32(weightOne / 2)), weightBits);
+    const __m128i words = _mm_packs_epi32(sum, sum);
+    return static_cast<Pixel>(_mm_cvtsi128_si32(_mm_packus_epi16(words, words)));
+}
+
+// Source over: a premultiplied pixel laid over another.
+inline void layOver(Pixel* target, Pixel source) {
+    const std::uint32_t alpha = source >> 24;
+    if (alpha == 0) return;
+    if (alpha == 255) {
+        *target = source;
+        return;
+    }
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i d = _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(*target)), zero);
+    __m128i m = _mm_mullo_epi16(d, _mm_set1_epi16(static_cast<short>(255 - alpha)));
+    m = _mm_add_epi16(m, _mm_set1_epi16(128));
+    m = _mm_srli_epi16(_mm_add_epi16(m, _mm_srli_epi16(m, 8)), 8); // / 255, rounded
+    const __m128i out =
+        _mm_adds_epu8(_mm_cvtsi32_si128(static_cast<int>(source)), _mm_packus_epi16(m, m));
+    *target = static_cast<Pixel>(_mm_cvtsi128_si32(out));
+}
+
+// Only called for positions near the image, never below -positionOffset.
+std::int64_t fixedPosition(double position) {
+    return static_cast<std::int64_t>(
+        (position + static_cast<double>(positionOffset)) * (1 << positionBits) + 0.5);
+}
+
+int baseOf(std::int64_t position) {
+    return static_cast<int>((position >> positionBits) - positionOffset);
+}
+
+int phaseOf(std::int64_t position) {
+    return static_cast<int>((position >> (positionBits - phaseBits)) & (phases - 1));
+}
+
+// The weights in 1/128 of the four taps under a footprint of that length (at least one pixel,
+// at most three) starting at start, 0 to 1, past the first tap's edge: each tap's share of the
+// footprint. They add up to 128, none above 127: a signed byte for _mm256_maddubs_epi16.
+void fourShares(double start, double footprint, int weights[4]) {
+    // The footprint covers the rest of the first tap, whole taps after it, and part of the last.
+    const double end = start + footprint;
+    const int last = static_cast<int>(end);
+    const double perPixel = 128 / footprint;
+    int sum = 0;
+    int largest = 0;
+    for (int t = 0; t < 4; ++t) {
+        const double share = t == 0      ? std::min(1.0, end) - start
+                             : t < last  ? 1.0
+                             : t == last ? end - last
+                                         : 0.0;
+        weights[t] = static_cast<int>(share * perPixel + 0.5);
+        sum += weights[t];
+        if (weights[t] > weights[largest]) largest = t;
+    }
+    weights[largest] += 128 - sum;
+    if (weights[largest] > 127) { // the one pixel's neighbour takes the rest
+        weights[largest == 0 ? 1 : largest - 1] += weights[largest] - 127;
+        weights[largest] = 127;
+    }
+}
+
+// For the AVX2 kernels, which take four footprints one step apart from one window of 16 bytes of
+// a plane: for each phase of the first footprint's start, the shuffle that picks the four taps
+// of each footprint from the window, then their weights in 1/128. A step is at most three pixels,
+// so the last tap lies at most 12 bytes into the window. The weights always add up to one: the
+// second pass applies the opacity afterwards, so that a faint copy keeps its shape.
+Weights groupsOfFourFor(double step, std::vector<std::int32_t>& table) {
+    Weights weights;
+    weights.footprint = std::max(step, 1.0);
+    weights.taps = 4;
+    weights.groups = 1;
+    table.assign(static_cast<std::size_t>(phases) * 8, 0);
+    auto* bytes = reinterpret_cast<std::int8_t*>(table.data());
+    for (int phase = 0; phase < phases; ++phase) {
+        const double start = (phase + 0.5) / phases;
+        for (int k = 0; k < 4; ++k) {
+            const double at = start + k * step;
+            const double first = std::floor(at);
+            int w[4];
+            fourShares(at - first, weights.footprint, w);
+            for (int t = 0; t < 4; ++t) {
+                bytes[phase * 32 + k * 4 + t] = static_cast<std::int8_t>(first + t);
+                bytes[phase * 32 + 16 + k * 4 + t] = static_cast<std::int8_t>(w[t]);
+            }
+        }
+    }
+    weights.table = table.data();
+    return weights;
+}
+
+// The four pixels from a and the four from b, one group in each half of an AVX2 register.
+[[gnu::target("avx2")]] inline __m256i twoGroups(const Pixel* a, const Pixel* b) {
+    return _mm256_inserti128_si256(
+        _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a))),
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(b)), 1);
+}
+
+// Two footprints of four pixels each, one in each half of an AVX2 register, each with its own
+// weights: the eight channel values, 0 to 255, in 32-bit lanes, the first footprint's lower.
+[[gnu::target("avx2")]] inline __m256i twoFootprints(__m256i pixels, const std::int8_t* forA,
+                                                     const std::int8_t* forB) {
+    const __m256i weights = _mm256_inserti128_si256(
+        _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(forA))),
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(forB)), 1);
+    // The four taps of blue, of green, of red and of alpha, side by side.
+    const __m256i byChannel =
+        _mm256_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15, 0, 4, 8, 12, 1, 5, 9,
+                         13, 2, 6, 10, 14, 3, 7, 11, 15);
+    const __m256i pairs = _mm256_maddubs_epi16(_mm256_shuffle_epi8(pixels, byChannel), weights);
+    const __m256i sums = _mm256_madd_epi16(pairs, _mm256_set1_epi16(1));
+    return _mm256_srli_epi32(_mm256_add_epi32(sums, _mm256_set1_epi32(64)), 7);
+}
+
+// The kernels the passes run: the AVX2 one two footprints at a time, for footprints of up to
+// four taps; the SSE2 one, which every 64-bit processor has, for the rest.
+struct Wide {
+    // The pixel a footprint starts at, and its weights, straight from its position: the taps'
+    // pointer is taken positionOffset pixels back, and the weights of a phase are 16 bytes.
+    static const Pixel* tapsAt(const Pixel* offsetTaps, std::int64_t position) {
+        return offsetTaps + (position >> positionBits);
+    }
+    static const std::int8_t* weightsAt(const std::int8_t* table, std::int64_t position) {
+        return table + ((position >> (positionBits - phaseBits - 4)) & ((phases - 1) << 4));
+    }
+
+    // Eight footprints down a column at a time, four from one 16-byte window of each plane in
+    // each half of the register, picked and weighed by the table of the first one's phase.
+    [[gnu::target("avx2")]] static void down(const std::uint8_t* column, std::ptrdiff_t plane,
+                                             const Weights& weights, std::int64_t position,
+                                             std::int64_t step, Pixel* out, std::ptrdiff_t stride,
+                                             int count) {
+        const auto* table = reinterpret_cast<const std::int8_t*>(weights.table);
+        const std::uint8_t* taps = column - positionOffset;
+        const __m256i ones = _mm256_set1_epi16(1);
+        const __m256i half = _mm256_set1_epi16(64);
+        const __m256i byPixel =
+            _mm256_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15, 0, 4, 8, 12, 1,
+                             5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15);
+        for (; count > 0; count -= 8, position += 8 * step, out += 8 * stride) {
+            const std::int64_t second = position + 4 * step;
+            const std::uint8_t* a = taps + (position >> positionBits);
+            const std::uint8_t* b = taps + (second >> positionBits);
+            // A run's columns hold ink nearly everywhere: testing for empty groups costs more
+            // than the few there are.
+            __m256i window[4];
+            for (int c = 0; c < 4; ++c)
+                window[c] = _mm256_inserti128_si256(
+                    _mm256_castsi128_si256(
+                        _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + c * plane))),
+                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + c * plane)), 1);
+            const std::int8_t* forA = table + phaseOf(position) * 32;
+            const std::int8_t* forB = table + phaseOf(second) * 32;
+            const __m256i pick = _mm256_inserti128_si256(
+                _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(forA))),
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(forB)), 1);
+            const __m256i weigh = _mm256_inserti128_si256(
+                _mm256_castsi128_si256(
+                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(forA + 16))),
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(forB + 16)), 1);
+            __m256i sums[4];
+            for (int c = 0; c < 4; ++c)
+                sums[c] = _mm256_madd_epi16(
+                    _mm256_maddubs_epi16(_mm256_shuffle_epi8(window[c], pick), weigh), ones);
+            // Blue and green, red and alpha, each four footprints, rounded; then pixel by pixel.
+            const __m256i blueGreen =
+                _mm256_srai_epi16(_mm256_add_epi16(_mm256_packs_epi32(sums[0], sums[1]), half), 7);
+            const __m256i redAlpha =
+                _mm256_srai_epi16(_mm256_add_epi16(_mm256_packs_epi32(sums[2], sums[3]), half), 7);
+            const __m256i pixels =
+                _mm256_shuffle_epi8(_mm256_packus_epi16(blueGreen, redAlpha), byPixel);
+            const __m128i first = _mm256_castsi256_si128(pixels);
+            const __m128i last = _mm256_extracti128_si256(pixels, 1);
+            if (count >= 8) {
+                out[0] = static_cast<Pixel>(_mm_cvtsi128_si32(first));
+                out[stride] = static_cast<Pixel>(_mm_extract_epi32(first, 1));
+                out[2 * stride] = static_cast<Pixel>(_mm_extract_epi32(first, 2));
+                out[3 * stride] = static_cast<Pixel>(_mm_extract_epi32(first, 3));
+                out[4 * stride] = static_cast<Pixel>(_mm_cvtsi128_si32(last));
+                out[5 * stride] = static_cast<Pixel>(_mm_extract_epi32(last, 1));
+                out[6 * stride] = static_cast<Pixel>(_mm_extract_epi32(last, 2));
+                out[7 * stride] = static_cast<Pixel>(_mm_extract_epi32(last, 3));
+            } else {
+                alignas(32) Pixel row[8];
+                _mm256_store_si256(reinterpret_cast<__m256i*>(row), pixels);
+                for (int k = 0; k < count; ++k)
+                    out[k * stride] = row[k];
+            }
+        }
+    }
+
+    // Four pixels' channels as 16-bit lanes, times opacity in 1/256, rounded.
+    [[gnu::target("avx2")]] static __m256i faded(__m128i four, __m256i opacity) {
+        return _mm256_srli_epi16(
+            _mm256_add_epi16(_mm256_mullo_epi16(_mm256_cvtepu8_epi16(four), opacity),
+                             _mm256_set1_epi16(128)),
+            8);
+    }
+
+    // Four premultiplied pixels in 16-bit lanes over four others: source + under * (255 - alpha)
+    // / 255, rounded.
+    [[gnu::target("avx2")]] static __m256i over(__m256i source, __m128i under) {
+        const __m256i alphas =
+            _mm256_setr_epi8(6, 7, 6, 7, 6, 7, 6, 7, 14, 15, 14, 15, 14, 15, 14, 15, 6, 7, 6, 7, 6,
+                             7, 6, 7, 14, 15, 14, 15, 14, 15, 14, 15);
+        __m256i m = _mm256_mullo_epi16(
+            _mm256_cvtepu8_epi16(under),
+            _mm256_sub_epi16(_mm256_set1_epi16(255), _mm256_shuffle_epi8(source, alphas)));
+        // x / 255, rounded, is (x + 128) * 257 / 65536 for every 16-bit x.
+        m = _mm256_mulhi_epu16(_mm256_add_epi16(m, _mm256_set1_epi16(128)), _mm256_set1_epi16(257));
+        return _mm256_add_epi16(source, m);
+    }
+
+    // The 16 pixels from a and the 16 from b as four planes, blue, green, red and alpha, each
+    // with a's bytes in its lower half and b's in its upper; false when all are zero.
+    [[gnu::target("avx2")]] static bool planesOf(const Pixel* a, const Pixel* b,
+                                                 __m256i planes[4]) {
+        const __m256i byChannel =
+            _mm256_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15, 0, 4, 8, 12, 1,
+                             5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15);
+        __m256i quarters[4]; // four pixels each, their blues, greens, reds and alphas
+        __m256i any = _mm256_setzero_si256();
+        for (int q = 0; q < 4; ++q) {
+            const __m256i four = _mm256_inserti128_si256(
+                _mm256_castsi128_si256(
+                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 4 * q))),
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 4 * q)), 1);
+            any = _mm256_or_si256(any, four);
+            quarters[q] = _mm256_shuffle_epi8(four, byChannel);
+        }
+        if (_mm256_testz_si256(any, any)) return false;
+        const __m256i blueGreen01 = _mm256_unpacklo_epi32(quarters[0], quarters[1]);
+        const __m256i blueGreen23 = _mm256_unpacklo_epi32(quarters[2], quarters[3]);
+        const __m256i redAlpha01 = _mm256_unpackhi_epi32(quarters[0], quarters[1]);
+        const __m256i redAlpha23 = _mm256_unpackhi_epi32(quarters[2], quarters[3]);
+        planes[0] = _mm256_unpacklo_epi64(blueGreen01, blueGreen23);
+        planes[1] = _mm256_unpackhi_epi64(blueGreen01, blueGreen23);
+        planes[2] = _mm256_unpacklo_epi64(redAlpha01, redAlpha23);
+        planes[3] = _mm256_unpackhi_epi64(redAlpha01, redAlpha23);
+        return true;
+    }
+
+    // Eight footprints along a row of the first pass's result at a time, as down takes them from
+    // its windows split into planes, faded and laid over eight adjacent pixels of the frame.
+    [[gnu::target("avx2")]] static void across(const Pixel* row, const Weights& weights,
+                                               std::int64_t position, std::int64_t step, Pixel* out,
+                                               int count) {
+        const auto* table = reinterpret_cast<const std::int8_t*>(weights.table);
+        const Pixel* taps = row - positionOffset;
+        const __m256i ones = _mm256_set1_epi16(1);
+        const __m256i half = _mm256_set1_epi16(64);
+        const __m256i byPixel =
+            _mm256_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15, 0, 4, 8, 12, 1,
+                             5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15);
+        const __m256i opacity = _mm256_set1_epi16(static_cast<short>(weights.opacity));
+        for (; count > 0; count -= 8, position += 8 * step, out += 8) {
+            const std::int64_t second = position + 4 * step;
+            __m256i window[4];
+            if (!planesOf(taps + (position >> positionBits), taps + (second >> positionBits),
+                          window))
+                continue;
+            const std::int8_t* forA = table + phaseOf(position) * 32;
+            const std::int8_t* forB = table + phaseOf(second) * 32;
+            const __m256i pick = _mm256_inserti128_si256(
+                _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(forA))),
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(forB)), 1);
+            const __m256i weigh = _mm256_inserti128_si256(
+                _mm256_castsi128_si256(
+                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(forA + 16))),
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(forB + 16)), 1);
+            __m256i sums[4];
+            for (int c = 0; c < 4; ++c)
+                sums[c] = _mm256_madd_epi16(
+                    _mm256_maddubs_epi16(_mm256_shuffle_epi8(window[c], pick), weigh), ones);
+            const __m256i blueGreen =
+                _mm256_srai_epi16(_mm256_add_epi16(_mm256_packs_epi32(sums[0], sums[1]), half), 7);
+            const __m256i redAlpha =
+                _mm256_srai_epi16(_mm256_add_epi16(_mm256_packs_epi32(sums[2], sums[3]), half), 7);
+            // Four pixels in each half, then as 16-bit channels, faded:
+            // (value * opacity + 128) / 256.
+            const __m256i pixels =
+                _mm256_shuffle_epi8(_mm256_packus_epi16(blueGreen, redAlpha), byPixel);
+            const __m256i first = faded(_mm256_castsi256_si128(pixels), opacity);
+            const __m256i last = faded(_mm256_extracti128_si256(pixels, 1), opacity);
+            // Source over: source + target * (255 - alpha) / 255, eight pixels at once.
+            alignas(32) Pixel spare[8];
+            Pixel* target = out;
+            if (count < 8) {
+                std::copy_n(out, count, spare);
+                target = spare;
+            }
+            const __m256i old = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(target));
+            const __m256i low = over(first, _mm256_castsi256_si128(old));
+            const __m256i high = over(last, _mm256_extracti128_si256(old, 1));
+            const __m256i result =
+                _mm256_permute4x64_epi64(_mm256_packus_epi16(low, high), _MM_SHUFFLE(3, 1, 2, 0));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(target), result);
+            if (count < 8) std::copy_n(spare, count, out);
+        }
+    }
+};
+
+template <bool oneGroup> struct Narrow {
+    static void down(const std::uint8_t* column, std::ptrdiff_t plane, const Weights& weights,
+                     std::int64_t position, std::int64_t step, Pixel* out, std::ptrdiff_t stride,
+                     int count) {
+        for (int k = 0; k < count; ++k, position += step, out += stride)
+            *out = footprintAt<oneGroup>(PlaneTaps{column + baseOf(position), plane}, weights,
+                                         phaseOf(position));
+    }
+    static void across(const Pixel* row, const Weights& weights, std::int64_t position,
+                       std::int64_t step, Pixel* out, int count) {
+        for (int k = 0; k < count; ++k, position += step, ++out)
+            layOver(out, footprintAt<oneGroup>(RowTaps{row + baseOf(position)}, weights,
+                                               phaseOf(position)));
+    }
+};
+
+// The whole numbers at or below and at or above a coordinate that may lie far outside any
+// surface. The passes call these for every run, where the library's calls would cost more than
+// the pixels.
+int below(double value) {
+    const double bounded = std::clamp(value, -1e9, 1e9);
+    const int truncated = static_cast<int>(bounded);
+    return truncated - (bounded < truncated);
+}
+int above(double value) {
+    const double bounded = std::clamp(value, -1e9, 1e9);
+    const int truncated = static_cast<int>(bounded);
+    return truncated + (bounded > truncated);
+}
+
+// The steps k >= 0 from a position, each step > 0 long, whose base lies from lowest to highest:
+// the first such step and the one after the last.
+struct Steps {
+    int first;
+    int end;
+};
+// perStep is one over step, so that no division is needed.
+Steps stepsWithin(std::int64_t start, std::int64_t step, double perStep, int lowest, int highest) {
+    // The first step at or past limit: estimated in floating point, then put right.
+    const auto firstAt = [&](std::int64_t limit) -> std::int64_t {
+        if (start >= limit) return 0;
+        std::int64_t k =
+            static_cast<std::int64_t>(std::min(static_cast<double>(limit - start) * perStep, 1e9));
+        while (start + k * step < limit)
+            ++k;
+        while (k > 0 && start + (k - 1) * step >= limit)
+            --k;
+        return k;
+    };
+    const std::int64_t first = firstAt((lowest + positionOffset) << positionBits);
+    const std::int64_t end =
+        std::max(first, firstAt((highest + 1 + positionOffset) << positionBits));
+    return {static_cast<int>(first), static_cast<int>(end)};
+}
+
+// The frame pixels the turned image can reach, clipped to the surface.
+Area reach(const Geometry& g, int imageWidth, int imageHeight, const Surface& surface) {
+    const double across = g.kx * imageWidth;
+    const double down = g.ky * imageHeight;
+    const double hx = 0.5 * (across * std::abs(g.c) + down * std::abs(g.s)) + 2;
+    const double hy = 0.5 * (across * std::abs(g.s) + down * std::abs(g.c)) + 2;
+    return clip({below(g.x - hx), below(g.y - hy), above(g.x + hx), above(g.y + hy)}, surface.width,
+                surface.height);
+}
+
+// The first pass's result: one row for each frame row the image reaches, one pixel for each
+// image column, with rowPad pixels on each side. It is all zero but where the first pass wrote,
+// and the second pass clears what it read. marks counts, for every row and every block of
+// blockWidth columns, the columns of the block written in that row; the first pass enters each
+// column's rows as a difference (one up where they begin, one down where they end), which the
+// second pass sums down the rows.
+struct Between {
+    Pixel* pixels;
+    std::ptrdiff_t length; // from one row to the next
+    std::int8_t* marks;
+    int blocks;
+    int markStride; // blocks rounded up to 16, from one row's marks to the next
+};
+
+// Adds the marks of the row above to a row's, 16 blocks at a time: rows of marks are a multiple
+// of 16 long.
+void sumDown(const std::int8_t* above, std::int8_t* row, int blocks) {
+    for (int b = 0; b < blocks; b += 16) {
+        const __m128i sum =
+            _mm_add_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(above + b)),
+                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + b)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(row + b), sum);
+    }
+}
+
+// The first marked block from b on, or blocks when there is none: 16 empty blocks skipped at once.
+// The row of marks is a multiple of 16 long, zero past blocks.
+int firstMarked(const std::int8_t* marks, int b, int blocks) {
+    while (b < blocks) {
+        const int empty = _mm_movemask_epi8(_mm_cmpeq_epi8(
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(marks + b)), _mm_setzero_si128()));
+        if (empty != 0xFFFF) return std::min(blocks, b + __builtin_ctz(~empty));
+        b += 16;
+    }
+    return blocks;
+}
+
+// The first pass: every column of the image resampled down to the frame rows from top, visiting
+// only the image's runs of ink.
+template <class Kernel>
+void resampleColumns(const PreparedImage& image, const Geometry& g, const Weights& weights, int top,
+                     int count, Between& between) {
+    const double step = 1 / (g.ky * g.c); // image rows per frame row
+    const double perStep = g.ky * g.c;
+    const double half = weights.footprint / 2;
+    const std::int64_t fixedStep = fixedPosition(step) - fixedPosition(0);
+    const double perFixedStep = 1.0 / static_cast<double>(fixedStep);
+    const int reachBefore = weights.taps - 1;
+    for (int i = 0; i < image.width; ++i) {
+        const std::uint32_t endRun = image.firstRun[i + 1];
+        const std::uint8_t* column = image.planes.data() + 4 * i * image.planeLength + columnBorder;
+        // Down this column, the footprint of frame row Y starts at image row p + step Y; the
+        // column's place across the image shifts it as the image turns.
+        const double p = g.cv - (g.y + g.kx * g.s * (i + 0.5 - g.cu)) * step + 0.5 * step - half;
+        int next = 0; // the runs of a column reach rows in order, never one row twice
+        for (std::uint32_t k = image.firstRun[i]; k < endRun; ++k) {
+            const Run run = image.runs[k];
+            // The rows whose footprint starts at most taps - 1 pixels before the run and inside
+            // it, counted from a row just before the first of them.
+            const int lowest = run.begin - reachBefore;
+            const int estimate = std::max(below((lowest - p) * perStep) - 1, top);
+            const std::int64_t start = fixedPosition(p + step * estimate);
+            const Steps steps = stepsWithin(start, fixedStep, perFixedStep, lowest, run.end - 1);
+            const int from = std::max(next, estimate + steps.first - top);
+            const int to = std::min(count, estimate + steps.end - top);
+            if (from >= to) continue;
+            Kernel::down(column, image.planeLength, weights,
+                         start + (top + from - estimate) * fixedStep, fixedStep,
+                         between.pixels + from * between.length + rowPad + i, between.length,
+                         to - from);
+            ++between.marks[from * between.markStride + i / blockWidth];
+            --between.marks[to * between.markStride + i / blockWidth];
+            next = to;
+        }
+    }
+}
+
+// The second pass: each row of the first pass's result resampled across to the frame columns
+// and laid over the surface, where the row holds ink; then the row is cleared.
+template <class Kernel>
+Area resampleRows(Surface& surface, const Geometry& g, const Weights& weights, int top, int count,
+                  int imageWidth, Between& between) {
+    const double step = g.c / g.kx; // image columns per frame column
+    const double perStep = g.kx / g.c;
+    const double slant = g.s / g.c;
+    const double half = weights.footprint / 2;
+    const std::int64_t fixedStep = fixedPosition(step) - fixedPosition(0);
+    const double perFixedStep = 1.0 / static_cast<double>(fixedStep);
+    const int reachBefore = weights.taps - 1;
+    Area drawn;
+    for (int r = 0; r < count; ++r) {
+        std::int8_t* marks = between.marks + r * between.markStride;
+        if (r > 0) sumDown(marks - between.markStride, marks, between.markStride);
+        const int Y = top + r;
+        Pixel* row = between.pixels + r * between.length + rowPad;
+        Pixel* target = surface.pixels + Y * surface.stride;
+        // Along this row, the footprint of frame column X starts at image column u0 + step X.
+        const double u0 = g.cu + step * (0.5 - g.x + slant * (Y + 0.5 - g.y)) - half;
+        int left = surface.width, right = 0;
+        int written = between.blocks, writtenEnd = 0; // blocks
+        // One span from the first block written to the last: the kernels pass over the empty
+        // footprints between quickly.
+        const int firstBlock = firstMarked(marks, 0, between.blocks);
+        if (firstBlock < between.blocks) {
+            int lastBlock = between.blocks - 1;
+            while (marks[lastBlock] == 0)
+                --lastBlock;
+            written = firstBlock;
+            writtenEnd = lastBlock + 1;
+            const int begin = firstBlock * blockWidth;
+            const int end = std::min(writtenEnd * blockWidth, imageWidth);
+            // The frame columns whose footprint starts at most taps - 1 pixels before these
+            // image columns and inside them; around them the row is zero.
+            const int lowest = begin - reachBefore;
+            const int estimate = std::max(below((lowest - u0) * perStep) - 1, 0);
+            const std::int64_t start = fixedPosition(u0 + step * estimate);
+            const Steps steps = stepsWithin(start, fixedStep, perFixedStep, lowest, end - 1);
+            const int from = estimate + steps.first;
+            const int to = std::min(surface.width, estimate + steps.end);
+            if (from < to) {
+                left = from;
+                right = to;
+                Kernel::across(row, weights, start + steps.first * fixedStep, fixedStep,
+                               target + from, to - from);
+            }
+        }
+        // Cleared only now: a wide footprint reads the blocks on both sides of its own.
+        if (written < writtenEnd)
+            std::fill(row + written * blockWidth,
+                      row + std::min(writtenEnd * blockWidth, imageWidth), 0u);
+        if (left < right) drawn = unite(drawn, {left, Y, right, Y + 1});
+    }
+    return drawn;
+}
+
+// An image neither scaled nor turned, with its top left corner on a pixel's corner, laid over
+// the surface pixel for pixel, its alpha scaled by amount.
+Area layImage(Surface& surface, const PreparedImage& image, int left, int top, double amount) {
+    const Area area =
+        clip({left, top, left + image.width, top + image.height}, surface.width, surface.height);
+    const int scale = static_cast<int>(amount * 256 + 0.5);
+    for (int Y = area.top; Y < area.bottom; ++Y)
+        for (int X = area.left; X < area.right; ++X) {
+            const std::uint8_t* at =
+                image.planes.data() + 4 * (X - left) * image.planeLength + columnBorder + (Y - top);
+            Pixel value = 0;
+            for (int c = 0; c < 4; ++c)
+                value |= static_cast<Pixel>((at[c * image.planeLength] * scale + 128) >> 8)
+                         << (8 * c);
+            layOver(surface.pixels + Y * surface.stride + X, value);
+        }
+    return area;
+}
+
+// Each pixel of the reach as the average of points x points spread over it, each taking the
+// image pixel it falls in, at least three to an image pixel: for turns and sizes that the two
+// passes do not take. Slow, and never needed by the screensaver's own motion.
+Area supersample(Surface& surface, const PreparedImage& image, const Geometry& g, double amount,
+                 const Area& area) {
+    const int points = std::clamp(static_cast<int>(std::ceil(3 / std::min(g.kx, g.ky))), 4, 64);
+    const int scale = static_cast<int>(amount * 256 + 0.5);
+    for (int Y = area.top; Y < area.bottom; ++Y)
+        for (int X = area.left; X < area.right; ++X) {
+            std::uint32_t sums[4] = {0, 0, 0, 0};
+            for (int sy = 0; sy < points; ++sy)
+                for (int sx = 0; sx < points; ++sx) {
+                    const double dx = X + (sx + 0.5) / points - g.x;
+                    const double dy = Y + (sy + 0.5) / points - g.y;
+                    const double u = g.cu + (g.c * dx + g.s * dy) / g.kx;
+                    const double v = g.cv + (g.c * dy - g.s * dx) / g.ky;
+                    if (!(u >= 0 && v >= 0 && u < image.width && v < image.height)) continue;
+                    const std::uint8_t* pixel =
+                        image.planes.data() +
+                        4 * static_cast<std::ptrdiff_t>(u) * image.planeLength + columnBorder +
+                        static_cast<std::ptrdiff_t>(v);
+                    for (int k = 0; k < 4; ++k)
+                        sums[k] += pixel[k * image.planeLength];
+                }
+            Pixel value = 0;
+            const std::uint64_t total = static_cast<std::uint64_t>(points) * points * 256;
+            for (int k = 0; k < 4; ++k)
+                value |= static_cast<Pixel>((std::uint64_t{sums[k]} * scale + total / 2) / total)
+                         << (8 * k);
+            layOver(surface.pixels + Y * surface.stride + X, value);
+        }
+    return area;
+}
+
+} // namespace
+
+const bool processorHasAvx2 = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+}();
+bool useAvx2 = processorHasAvx2;
+
+bool isEmpty(const Area& area) {
+    return area.right <= area.left || area.bottom <= area.top;
+}
+
+Area unite(const Area& a, const Area& b) {
+    if (isEmpty(a)) return b;
+    if (isEmpty(b)) return a;
+    return {std::min(a.left, b.left), std::min(a.top, b.top), std::max(a.right, b.right),
+            std::max(a.bottom, b.bottom)};
+}
+
+Area clip(const Area& area, int width, int height) {
+    const Area clipped = {std::max(area.left, 0), std::max(area.top, 0),
+                          std::min(area.right, width), std::min(area.bottom, height)};
+    return isEmpty(clipped) ? Area{} : clipped;
+}
+
+// Transposes a 16 x 16 byte matrix held as 16 rows of 16 bytes: each round interleaves the
+// rows pairwise, and four rounds put every byte in its transposed place.
+void transposeBytes(__m128i rows[16]) {
+    for (int round = 0; round < 4; ++round) {
+        __m128i interleaved[16];
+        for (int i = 0; i < 8; ++i) {
+            interleaved[2 * i] = _mm_unpacklo_epi8(rows[i], rows[i + 8]);
+            interleaved[2 * i + 1] = _mm_unpackhi_epi8(rows[i], rows[i + 8]);
+        }
+        std::copy_n(interleaved, 16, rows);
+    }
+}
+
+PreparedImage prepareImage(const Pixel* pixels, int width, int height, std::ptrdiff_t stride) {
+    PreparedImage image;
+    if (!pixels || width < 1 || height < 1) return image;
+    image.width = width;
+    image.height = height;
+    const std::ptrdiff_t plane = height + 2 * static_cast<std::ptrdiff_t>(columnBorder);
+    image.planeLength = plane;
+    image.planes.assign(static_cast<std::size_t>(width) * 4 * plane, 0);
+    const auto planeAt = [&](int i, int c) {
+        return image.planes.data() + (4 * i + c) * plane + columnBorder;
+    };
+    // Sixteen rows of four pixels are a 16 x 16 matrix of bytes whose transpose is, row by row,
+    // the four planes of each of the four columns.
+    const int wholeColumns = width / 4 * 4;
+    const int wholeRows = height / 16 * 16;
+    for (int i = 0; i < wholeColumns; i += 4)
+        for (int j = 0; j < wholeRows; j += 16) {
+            __m128i block[16];
+            for (int r = 0; r < 16; ++r)
+                block[r] = _mm_loadu_si128(
+                    reinterpret_cast<const __m128i*>(pixels + (j + r) * stride + i));
+            transposeBytes(block);
+            for (int k = 0; k < 16; ++k)
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(planeAt(i + k / 4, k % 4) + j),
+                                 block[k]);
+        }
+    for (int i = 0; i < width; ++i)
+        for (int j = i < wholeColumns ? wholeRows : 0; j < height; ++j)
+            for (int c = 0; c < 4; ++c)
+                planeAt(i, c)[j] = static_cast<std::uint8_t>(pixels[j * stride + i] >> (8 * c));
+
+    image.firstRun.reserve(static_cast<std::size_t>(width) + 1);
+    for (int i = 0; i < width; ++i) {
+        const std::uint32_t first = static_cast<std::uint32_t>(image.runs.size());
+        image.firstRun.push_back(first);
+        const std::uint8_t* blue = planeAt(i, 0);
+        const auto inked = [&](int j) {
+            return (blue[j] | blue[j + plane] | blue[j + 2 * plane] | blue[j + 3 * plane]) != 0;
+        };
+        for (int j = 0; j < height;) {
+            // Sixteen empty rows at a time; the border below the column reads as empty.
+            if (j + 16 <= height + columnBorder) {
+                __m128i any = _mm_setzero_si128();
+                for (int c = 0; c < 4; ++c)
+                    any = _mm_or_si128(any, _mm_loadu_si128(reinterpret_cast<const __m128i*>(
+                                                blue + c * plane + j)));
+                if (_mm_movemask_epi8(_mm_cmpeq_epi8(any, _mm_setzero_si128())) == 0xFFFF) {
+                    j += 16;
+                    continue;
+                }
+            }
+            if (!inked(j)) {
+                ++j;
+                continue;
+            }
+            // Runs with fewer empty rows between them than a frame's ink takes are one run: the
+            // passes skip empty footprints quickly, and every run costs some setting up.
+            if (image.runs.size() > first && j - image.runs.back().end <= 64)
+                image.runs.back().end = j + 1;
+            else
+                image.runs.push_back({j, j + 1});
+            ++j;
+        }
+    }
+    image.firstRun.push_back(static_cast<std::uint32_t>(image.runs.size()));
+    return image;
+}
+
+Area drawImage(Surface& surface, const PreparedImage& image, const Placement& at, double opacity,
+               Workspace& work) {
+    if (!surface.pixels || surface.width < 1 || surface.height < 1 || image.width < 1) return {};
+    if (!(opacity * weightOne >= 0.5)) return {}; // also refuses NaN
+    const double amount = std::min(opacity, 1.0);
+    Geometry g;
+    g.x = at.x;
+    g.y = at.y;
+    g.cu = image.width / 2.0;
+    g.cv = image.height / 2.0;
+    g.kx = at.scale * at.width / image.width;
+    g.ky = at.scale * at.height / image.height;
+    const double turn = std::remainder(at.rotation, 360.0) * std::numbers::pi / 180;
+    g.c = std::cos(turn);
+    g.s = std::sin(turn);
+    if (!(g.kx > 0 && g.ky > 0 && std::isfinite(g.kx) && std::isfinite(g.ky)) ||
+        !std::isfinite(g.x) || !std::isfinite(g.y) || !std::isfinite(turn))
+        return {};
+    const Area area = reach(g, image.width, image.height, surface);
+    if (isEmpty(area)) return {};
+    const double left = g.x - g.cu, top = g.y - g.cv;
+    if (g.kx == 1 && g.ky == 1 && g.s == 0 && left == std::floor(left) && top == std::floor(top))
+        return layImage(surface, image, static_cast<int>(left), static_cast<int>(top), amount);
+
+    const double down = 1 / (g.ky * g.c);
+    const double across = g.c / g.kx;
+    if (g.c < std::cos(std::numbers::pi / 4) - 1e-12 || down > mostTaps - 1 ||
+        across > mostTaps - 1)
+        return supersample(surface, image, g, amount, area);
+
+    const int count = area.bottom - area.top;
+    Between between;
+    between.length = image.width + 2 * rowPad;
+    between.blocks = (image.width + blockWidth - 1) / blockWidth;
+    between.markStride = (between.blocks + 15) / 16 * 16;
+    if (work.between.size() < static_cast<std::size_t>(count) * between.length)
+        work.between.resize(static_cast<std::size_t>(count) * between.length);
+    work.marks.assign(static_cast<std::size_t>(count + 1) * between.markStride, 0);
+    between.pixels = work.between.data();
+    between.marks = work.marks.data();
+
+    // Footprints of up to four taps, which is all of them from a third of the size up, go
+    // through the AVX2 kernel where the processor has it.
+    const bool wide = useAvx2 && down <= 3 && across <= 3;
+    if (wide) {
+        const Weights downTaps = groupsOfFourFor(down, work.downWeights);
+        Weights acrossTaps = groupsOfFourFor(across, work.acrossWeights);
+        acrossTaps.opacity = static_cast<int>(amount * 256 + 0.5);
+        resampleColumns<Wide>(image, g, downTaps, area.top, count, between);
+        return resampleRows<Wide>(surface, g, acrossTaps, area.top, count, image.width, between);
+    }
+    const Weights downWeights = weightsFor(down, 1, work.downWeights);
+    const Weights acrossWeights = weightsFor(across, amount, work.acrossWeights);
+    if (downWeights.groups == 1)
+        resampleColumns<Narrow<true>>(image, g, downWeights, area.top, count, between);
+    else
+        resampleColumns<Narrow<false>>(image, g, downWeights, area.top, count, between);
+    if (acrossWeights.groups == 1)
+        return resampleRows<Narrow<true>>(surface, g, acrossWeights, area.top, count, image.width,
+                                          between);
+    return resampleRows<Narrow<false>>(surface, g, acrossWeights, area.top, count, image.width,
+                                       between);
+}
+
+void fillArea(Surface& surface, const Area& area, Pixel colour) {
+    const Area inside = clip(area, surface.width, surface.height);
+    for (int y = inside.top; y < inside.bottom; ++y)
+        std::fill(surface.pixels + y * surface.stride + inside.left,
+                  surface.pixels + y * surface.stride + inside.right, colour);
+}
+
+} // namespace wishwell

@@ -1,0 +1,266 @@
+// The compositor: images placed, turned, shrunk and faded onto a frame.
+
+#include "compositor.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+#include <vector>
+
+namespace {
+
+using wishwell::Area;
+using wishwell::Pixel;
+using wishwell::Placement;
+
+struct Picture {
+    int width = 0;
+    int height = 0;
+    std::vector<Pixel> pixels;
+    wishwell::Surface surface() { return {pixels.data(), width, height, width}; }
+    Pixel at(int x, int y) const { return pixels[static_cast<std::size_t>(y) * width + x]; }
+};
+
+Picture blank(int width, int height, Pixel colour = 0) {
+    return {width, height, std::vector<Pixel>(static_cast<std::size_t>(width) * height, colour)};
+}
+
+int channel(Pixel pixel, int k) {
+    return static_cast<int>((pixel >> (8 * k)) & 0xFF);
+}
+
+// Fine detail of every kind: single-pixel lines across and down, a one-pixel checkerboard, rings
+// that get closer towards the edge, and half-transparent colour.
+Picture detailed() {
+    Picture image = blank(64, 48);
+    for (int y = 0; y < image.height; ++y)
+        for (int x = 0; x < image.width; ++x) {
+            Pixel& p = image.pixels[static_cast<std::size_t>(y) * image.width + x];
+            if (x < 16)
+                p = x % 2 ? 0xFFFFFFFFu : 0;
+            else if (x < 32)
+                p = y % 3 == 0 ? 0xFFFFC000u : 0;
+            else if (y < 24)
+                p = (x + y) % 2 ? 0x80008080u : 0;
+            else
+                p = static_cast<int>(std::hypot(x - 48, y - 36) * std::hypot(x - 48, y - 36) / 6) %
+                            2
+                        ? 0xFF3060FFu
+                        : 0;
+        }
+    return image;
+}
+
+// The truth a drawing should come close to: each frame pixel the average of the image over the
+// square it covers. Across the square the average is exact: the square is cut into rows, and
+// along each row the length inside every image pixel is measured. There are enough rows for
+// several to fall on every image pixel.
+std::vector<double> truthOf(const Picture& image, const Placement& at, int width, int height) {
+    const int rows = std::max(16, static_cast<int>(std::ceil(8 / at.scale)));
+    const double turn = at.rotation * std::numbers::pi / 180;
+    const double c = std::cos(turn), s = std::sin(turn);
+    const double kx = at.scale * at.width / image.width, ky = at.scale * at.height / image.height;
+    // Along a row of the frame, u and v move by du and dv for each frame pixel.
+    const double du = c / kx, dv = -s / ky;
+    std::vector<double> truth(static_cast<std::size_t>(width) * height * 4, 0.0);
+    for (int Y = 0; Y < height; ++Y)
+        for (int row = 0; row < rows; ++row) {
+            const double dy = Y + (row + 0.5) / rows - at.y;
+            for (int X = 0; X < width; ++X) {
+                const double dx = X - at.x;
+                double u = image.width / 2.0 + (c * dx + s * dy) / kx;
+                double v = image.height / 2.0 + (c * dy - s * dx) / ky;
+                double* sums = &truth[(static_cast<std::size_t>(Y) * width + X) * 4];
+                // From one image pixel's edge to the next, the walk along the row sums each
+                // pixel's value times the share of the row inside it.
+                int iu = static_cast<int>(std::floor(u)), iv = static_cast<int>(std::floor(v));
+                const auto edge = [](double from, int cell, double d) {
+                    if (d == 0) return 2.0;
+                    return ((d > 0 ? cell + 1 : cell) - from) / d;
+                };
+                double nextU = edge(u, iu, du), nextV = edge(v, iv, dv);
+                for (double t = 0; t < 1;) {
+                    const double until = std::min({nextU, nextV, 1.0});
+                    if (iu >= 0 && iv >= 0 && iu < image.width && iv < image.height) {
+                        const Pixel p = image.at(iu, iv);
+                        for (int k = 0; k < 4; ++k)
+                            sums[k] += channel(p, k) * (until - t) / rows;
+                    }
+                    t = until;
+                    if (nextU <= nextV) {
+                        iu += du > 0 ? 1 : -1;
+                        nextU += std::abs(1 / du);
+                    } else {
+                        iv += dv > 0 ? 1 : -1;
+                        nextV += std::abs(1 / dv);
+                    }
+                }
+            }
+        }
+    return truth;
+}
+
+bool inside(const Area& area, int x, int y) {
+    return x >= area.left && x < area.right && y >= area.top && y < area.bottom;
+}
+
+TEST(Compositor, ShrinksCloseToTheTrueAverageAtEveryScaleAndTurn) {
+    // The root-mean-square error over the frame, in levels of 255, must stay small at every scale
+    // from a tenth to the full size, and change little from one scale to the next: no shimmer,
+    // no step. Unfiltered sampling misses both by far (errors near 40 levels, steps near 12).
+    // The screensaver turns its images by up to 12 degrees; a turn of 30 degrees strains the
+    // two one-dimensional passes more, and one beyond 45 degrees is drawn another way.
+    // Both ways of drawing are held to it: with AVX2, and with the SSE2 that every 64-bit
+    // processor has.
+    const struct {
+        double turn;
+        double most;
+        double step;
+    } cases[] = {{0, 5, 1.5}, {7, 5, 1.5}, {-12, 5, 1.5}, {30, 12, 2}, {100, 6, 1.5}};
+    Picture image = detailed();
+    const wishwell::PreparedImage prepared =
+        wishwell::prepareImage(image.pixels.data(), image.width, image.height, image.width);
+    wishwell::Workspace work;
+    const bool avx2 = wishwell::useAvx2;
+    for (const bool wide : {false, true})
+        for (const auto& c : cases) {
+            if (wide && !wishwell::processorHasAvx2) continue;
+            wishwell::useAvx2 = wide;
+            SCOPED_TRACE(testing::Message() << (wide ? "AVX2" : "SSE2") << ", turn " << c.turn);
+            double last = -1;
+            for (int percent = 10; percent <= 100; ++percent) {
+                SCOPED_TRACE(testing::Message() << "scale " << percent << " %");
+                const double scale = percent / 100.0;
+                const int side = static_cast<int>(std::ceil(82 * scale)) + 6;
+                Picture frame = blank(side, side);
+                const Placement at = {side / 2.0 + 0.37, side / 2.0 - 0.21, scale, c.turn, 64, 48};
+                wishwell::Surface surface = frame.surface();
+                const Area drawn = wishwell::drawImage(surface, prepared, at, 1.0, work);
+                const std::vector<double> truth = truthOf(image, at, side, side);
+                double squares = 0;
+                for (int y = 0; y < side; ++y)
+                    for (int x = 0; x < side; ++x) {
+                        const Pixel p = frame.at(x, y);
+                        if (p != 0) {
+                            ASSERT_TRUE(inside(drawn, x, y)) << x << ", " << y;
+                        }
+                        for (int k = 0; k < 4; ++k) {
+                            const double d =
+                                channel(p, k) -
+                                truth[(static_cast<std::size_t>(y) * side + x) * 4 + k];
+                            squares += d * d;
+                        }
+                    }
+                const double error = std::sqrt(squares / (side * side * 4.0));
+                EXPECT_LT(error, c.most);
+                if (last >= 0) {
+                    EXPECT_LT(std::abs(error - last), c.step);
+                }
+                last = error;
+            }
+        }
+    wishwell::useAvx2 = avx2;
+}
+
+TEST(Compositor, PlacesTurnsStacksAndFadesEachCopy) {
+    // A white bar with a red tip at its right end.
+    Picture bar = blank(40, 10, 0xFFFFFFFFu);
+    for (int y = 0; y < 10; ++y)
+        for (int x = 30; x < 40; ++x)
+            bar.pixels[y * 40 + x] = 0xFFFF0000u;
+    const auto prepared = wishwell::prepareImage(bar.pixels.data(), 40, 10, 40);
+    wishwell::Workspace work;
+
+    // Where the red lands, as its centre, and how much of it.
+    struct Red {
+        double x = 0, y = 0, amount = 0;
+    };
+    const auto redOf = [](const Picture& frame) {
+        Red red;
+        for (int y = 0; y < frame.height; ++y)
+            for (int x = 0; x < frame.width; ++x) {
+                const Pixel p = frame.at(x, y);
+                const double r = std::max(0, channel(p, 2) - channel(p, 1));
+                red.x += r * (x + 0.5);
+                red.y += r * (y + 0.5);
+                red.amount += r;
+            }
+        red.x /= red.amount;
+        red.y /= red.amount;
+        return red;
+    };
+
+    // Placed at its centre, and drawn at half its size.
+    Picture frame = blank(100, 80);
+    wishwell::Surface surface = frame.surface();
+    const Area drawn =
+        wishwell::drawImage(surface, prepared, {50.25, 40.25, 0.5, 0, 80, 20}, 1, work);
+    EXPECT_LE(drawn.left, 30);
+    EXPECT_GE(drawn.right, 71);
+    int lit = 0;
+    for (int x = 0; x < 100; ++x)
+        lit += channel(frame.at(x, 40), 3) > 127;
+    EXPECT_EQ(lit, 40);
+    Red red = redOf(frame);
+    EXPECT_NEAR(red.x, 50.25 + 15, 0.3); // the red's middle: 35 of the 40 pixels along
+    EXPECT_NEAR(red.y, 40.25, 0.3);
+
+    // A positive turn is clockwise on the screen: the right end goes down.
+    for (const double turn : {30.0, -30.0, 120.0}) {
+        SCOPED_TRACE(turn);
+        frame = blank(100, 80);
+        surface = frame.surface();
+        wishwell::drawImage(surface, prepared, {50, 40, 1, turn, 40, 10}, 1, work);
+        red = redOf(frame);
+        const double angle = turn * std::numbers::pi / 180;
+        EXPECT_NEAR(red.x, 50 + 15 * std::cos(angle), 0.5);
+        EXPECT_NEAR(red.y, 40 + 15 * std::sin(angle), 0.5);
+    }
+
+    // Later copies lie over earlier ones, and a copy's alpha is scaled by its opacity.
+    Picture green = blank(20, 20, 0xFF00FF00u);
+    const auto greenImage = wishwell::prepareImage(green.pixels.data(), 20, 20, 20);
+    frame = blank(60, 40, 0xFF000000u);
+    surface = frame.surface();
+    wishwell::drawImage(surface, greenImage, {20, 20, 1, 0, 20, 20}, 1, work);
+    wishwell::drawImage(surface, prepared, {20, 20, 1, 0, 40, 10}, 1, work);
+    EXPECT_EQ(frame.at(20, 20), 0xFFFFFFFFu);
+    EXPECT_EQ(frame.at(20, 12), 0xFF00FF00u);
+    wishwell::drawImage(surface, greenImage, {45, 20, 1, 0, 20, 20}, 0.25, work);
+    EXPECT_EQ(frame.at(45, 20), 0xFF004000u); // a quarter of green over black
+    EXPECT_EQ(frame.at(20, 20), 0xFFFFFFFFu);
+}
+
+TEST(Compositor, DrawsNothingWhereThereIsNothingToDraw) {
+    Picture image = detailed();
+    const auto prepared = wishwell::prepareImage(image.pixels.data(), 64, 48, 64);
+    const auto empty = wishwell::prepareImage(nullptr, 0, 0, 0);
+    wishwell::Workspace work;
+    const double nan = std::nan("");
+    const struct {
+        const char* name;
+        const wishwell::PreparedImage& image;
+        Placement at;
+        double opacity;
+    } cases[] = {{"no image", empty, {20, 20, 1, 0, 64, 48}, 1},
+                 {"no opacity", prepared, {20, 20, 1, 0, 64, 48}, 0},
+                 {"opacity not a number", prepared, {20, 20, 1, 0, 64, 48}, nan},
+                 {"no size", prepared, {20, 20, 0, 0, 64, 48}, 1},
+                 {"negative size", prepared, {20, 20, -1, 0, 64, 48}, 1},
+                 {"place not a number", prepared, {nan, 20, 1, 0, 64, 48}, 1},
+                 {"turn not a number", prepared, {20, 20, 1, nan, 64, 48}, 1},
+                 {"off the frame", prepared, {-100, 20, 1, 0, 64, 48}, 1},
+                 {"far off the frame", prepared, {1e300, -1e300, 1, 0, 64, 48}, 1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Picture frame = blank(50, 40, 0xFF000000u);
+        wishwell::Surface surface = frame.surface();
+        EXPECT_EQ(wishwell::drawImage(surface, c.image, c.at, c.opacity, work), Area{});
+        EXPECT_TRUE(std::all_of(frame.pixels.begin(), frame.pixels.end(),
+                                [](Pixel p) { return p == 0xFF000000u; }));
+    }
+}
+
+} // namespace
