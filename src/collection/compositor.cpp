@@ -15,8 +15,9 @@ namespace {
 // four taps, stays well inside the 32 bits of _mm_madd_epi16.
 constexpr int weightBits = 14;
 constexpr int weightOne = 1 << weightBits;
-// A footprint's start is placed to 1/128 of a pixel.
-constexpr int phaseBits = 7;
+// A footprint's start is placed to 1/64 of a pixel: finer would not show, and the weights of
+// every phase are worked out for every copy of every frame.
+constexpr int phaseBits = 6;
 constexpr int phases = 1 << phaseBits;
 // Positions along a pass are 16.16 fixed point, offset so that they stay positive.
 constexpr int positionBits = 16;
@@ -215,7 +216,7 @@ Weights groupsOfFourFor(double step, std::vector<std::int32_t>& table) {
         const double start = (phase + 0.5) / phases;
         for (int k = 0; k < 4; ++k) {
             const double at = start + k * step;
-            const double first = std::floor(at);
+            const int first = static_cast<int>(at); // at is never negative
             int w[4];
             fourShares(at - first, weights.footprint, w);
             for (int t = 0; t < 4; ++t) {
@@ -228,41 +229,39 @@ Weights groupsOfFourFor(double step, std::vector<std::int32_t>& table) {
     return weights;
 }
 
-// The four pixels from a and the four from b, one group in each half of an AVX2 register.
-[[gnu::target("avx2")]] inline __m256i twoGroups(const Pixel* a, const Pixel* b) {
-    return _mm256_inserti128_si256(
-        _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a))),
-        _mm_loadu_si128(reinterpret_cast<const __m128i*>(b)), 1);
-}
-
-// Two footprints of four pixels each, one in each half of an AVX2 register, each with its own
-// weights: the eight channel values, 0 to 255, in 32-bit lanes, the first footprint's lower.
-[[gnu::target("avx2")]] inline __m256i twoFootprints(__m256i pixels, const std::int8_t* forA,
-                                                     const std::int8_t* forB) {
-    const __m256i weights = _mm256_inserti128_si256(
+// Eight footprints from the four planes' windows, four in each half: picked from the windows and
+// weighed by the tables of the phases at first and second, rounded, as eight pixels, each half
+// holding four.
+[[gnu::target("avx2")]] inline __m256i eightFootprints(const __m256i window[4],
+                                                       const std::int8_t* table, std::int64_t first,
+                                                       std::int64_t second) {
+    const std::int8_t* forA = table + phaseOf(first) * 32;
+    const std::int8_t* forB = table + phaseOf(second) * 32;
+    const __m256i pick = _mm256_inserti128_si256(
         _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(forA))),
         _mm_loadu_si128(reinterpret_cast<const __m128i*>(forB)), 1);
-    // The four taps of blue, of green, of red and of alpha, side by side.
-    const __m256i byChannel =
-        _mm256_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15, 0, 4, 8, 12, 1, 5, 9,
-                         13, 2, 6, 10, 14, 3, 7, 11, 15);
-    const __m256i pairs = _mm256_maddubs_epi16(_mm256_shuffle_epi8(pixels, byChannel), weights);
-    const __m256i sums = _mm256_madd_epi16(pairs, _mm256_set1_epi16(1));
-    return _mm256_srli_epi32(_mm256_add_epi32(sums, _mm256_set1_epi32(64)), 7);
+    const __m256i weigh = _mm256_inserti128_si256(
+        _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(forA + 16))),
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(forB + 16)), 1);
+    const __m256i ones = _mm256_set1_epi16(1);
+    __m256i sums[4];
+    for (int c = 0; c < 4; ++c)
+        sums[c] = _mm256_madd_epi16(
+            _mm256_maddubs_epi16(_mm256_shuffle_epi8(window[c], pick), weigh), ones);
+    // Blue and green, red and alpha, each four footprints, rounded; then pixel by pixel.
+    const __m256i half = _mm256_set1_epi16(64);
+    const __m256i blueGreen =
+        _mm256_srai_epi16(_mm256_add_epi16(_mm256_packs_epi32(sums[0], sums[1]), half), 7);
+    const __m256i redAlpha =
+        _mm256_srai_epi16(_mm256_add_epi16(_mm256_packs_epi32(sums[2], sums[3]), half), 7);
+    const __m256i byPixel = _mm256_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15,
+                                             0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15);
+    return _mm256_shuffle_epi8(_mm256_packus_epi16(blueGreen, redAlpha), byPixel);
 }
 
 // The kernels the passes run: the AVX2 one two footprints at a time, for footprints of up to
 // four taps; the SSE2 one, which every 64-bit processor has, for the rest.
 struct Wide {
-    // The pixel a footprint starts at, and its weights, straight from its position: the taps'
-    // pointer is taken positionOffset pixels back, and the weights of a phase are 16 bytes.
-    static const Pixel* tapsAt(const Pixel* offsetTaps, std::int64_t position) {
-        return offsetTaps + (position >> positionBits);
-    }
-    static const std::int8_t* weightsAt(const std::int8_t* table, std::int64_t position) {
-        return table + ((position >> (positionBits - phaseBits - 4)) & ((phases - 1) << 4));
-    }
-
     // Eight footprints down a column at a time, four from one 16-byte window of each plane in
     // each half of the register, picked and weighed by the table of the first one's phase.
     [[gnu::target("avx2")]] static void down(const std::uint8_t* column, std::ptrdiff_t plane,
@@ -271,11 +270,6 @@ struct Wide {
                                              int count) {
         const auto* table = reinterpret_cast<const std::int8_t*>(weights.table);
         const std::uint8_t* taps = column - positionOffset;
-        const __m256i ones = _mm256_set1_epi16(1);
-        const __m256i half = _mm256_set1_epi16(64);
-        const __m256i byPixel =
-            _mm256_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15, 0, 4, 8, 12, 1,
-                             5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15);
         for (; count > 0; count -= 8, position += 8 * step, out += 8 * stride) {
             const std::int64_t second = position + 4 * step;
             const std::uint8_t* a = taps + (position >> positionBits);
@@ -288,26 +282,7 @@ struct Wide {
                     _mm256_castsi128_si256(
                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + c * plane))),
                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + c * plane)), 1);
-            const std::int8_t* forA = table + phaseOf(position) * 32;
-            const std::int8_t* forB = table + phaseOf(second) * 32;
-            const __m256i pick = _mm256_inserti128_si256(
-                _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(forA))),
-                _mm_loadu_si128(reinterpret_cast<const __m128i*>(forB)), 1);
-            const __m256i weigh = _mm256_inserti128_si256(
-                _mm256_castsi128_si256(
-                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(forA + 16))),
-                _mm_loadu_si128(reinterpret_cast<const __m128i*>(forB + 16)), 1);
-            __m256i sums[4];
-            for (int c = 0; c < 4; ++c)
-                sums[c] = _mm256_madd_epi16(
-                    _mm256_maddubs_epi16(_mm256_shuffle_epi8(window[c], pick), weigh), ones);
-            // Blue and green, red and alpha, each four footprints, rounded; then pixel by pixel.
-            const __m256i blueGreen =
-                _mm256_srai_epi16(_mm256_add_epi16(_mm256_packs_epi32(sums[0], sums[1]), half), 7);
-            const __m256i redAlpha =
-                _mm256_srai_epi16(_mm256_add_epi16(_mm256_packs_epi32(sums[2], sums[3]), half), 7);
-            const __m256i pixels =
-                _mm256_shuffle_epi8(_mm256_packus_epi16(blueGreen, redAlpha), byPixel);
+            const __m256i pixels = eightFootprints(window, table, position, second);
             const __m128i first = _mm256_castsi256_si128(pixels);
             const __m128i last = _mm256_extracti128_si256(pixels, 1);
             if (count >= 8) {
@@ -386,11 +361,6 @@ struct Wide {
                                                int count) {
         const auto* table = reinterpret_cast<const std::int8_t*>(weights.table);
         const Pixel* taps = row - positionOffset;
-        const __m256i ones = _mm256_set1_epi16(1);
-        const __m256i half = _mm256_set1_epi16(64);
-        const __m256i byPixel =
-            _mm256_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15, 0, 4, 8, 12, 1,
-                             5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15);
         const __m256i opacity = _mm256_set1_epi16(static_cast<short>(weights.opacity));
         for (; count > 0; count -= 8, position += 8 * step, out += 8) {
             const std::int64_t second = position + 4 * step;
@@ -398,27 +368,9 @@ struct Wide {
             if (!planesOf(taps + (position >> positionBits), taps + (second >> positionBits),
                           window))
                 continue;
-            const std::int8_t* forA = table + phaseOf(position) * 32;
-            const std::int8_t* forB = table + phaseOf(second) * 32;
-            const __m256i pick = _mm256_inserti128_si256(
-                _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(forA))),
-                _mm_loadu_si128(reinterpret_cast<const __m128i*>(forB)), 1);
-            const __m256i weigh = _mm256_inserti128_si256(
-                _mm256_castsi128_si256(
-                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(forA + 16))),
-                _mm_loadu_si128(reinterpret_cast<const __m128i*>(forB + 16)), 1);
-            __m256i sums[4];
-            for (int c = 0; c < 4; ++c)
-                sums[c] = _mm256_madd_epi16(
-                    _mm256_maddubs_epi16(_mm256_shuffle_epi8(window[c], pick), weigh), ones);
-            const __m256i blueGreen =
-                _mm256_srai_epi16(_mm256_add_epi16(_mm256_packs_epi32(sums[0], sums[1]), half), 7);
-            const __m256i redAlpha =
-                _mm256_srai_epi16(_mm256_add_epi16(_mm256_packs_epi32(sums[2], sums[3]), half), 7);
             // Four pixels in each half, then as 16-bit channels, faded:
             // (value * opacity + 128) / 256.
-            const __m256i pixels =
-                _mm256_shuffle_epi8(_mm256_packus_epi16(blueGreen, redAlpha), byPixel);
+            const __m256i pixels = eightFootprints(window, table, position, second);
             const __m256i first = faded(_mm256_castsi256_si128(pixels), opacity);
             const __m256i last = faded(_mm256_extracti128_si256(pixels, 1), opacity);
             // Source over: source + target * (255 - alpha) / 255, eight pixels at once.
