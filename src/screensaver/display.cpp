@@ -67,18 +67,18 @@ bool samePage(const wishwell::Page& page, const std::vector<std::uint64_t>& show
     return std::equal(shown.begin(), shown.end(), page.index);
 }
 
-// The sprite's pixels, read once, in the form the compositor draws from every frame.
-void prepare(Sprite& sprite) {
-    const owners::LockedBits pixels(sprite.bitmap.get());
-    if (!pixels.bits()) return;
-    sprite.prepared =
-        wishwell::prepareImage(reinterpret_cast<const wishwell::Pixel*>(pixels.bits()),
-                               pixels.width(), pixels.height(), pixels.stride() / 4);
+// The bitmap's pixels, read once, in the form the compositor draws from every frame; empty when
+// they cannot be read.
+wishwell::PreparedImage preparedPixels(GpBitmap* bitmap) {
+    const owners::LockedBits pixels(bitmap);
+    if (!pixels.bits()) return {};
+    return wishwell::prepareImage(reinterpret_cast<const wishwell::Pixel*>(pixels.bits()),
+                                  pixels.width(), pixels.height(), pixels.stride() / 4);
 }
 
 Sprite preparedSprite(const wishwell::Item& item) {
     Sprite sprite = buildSprite(item);
-    prepare(sprite);
+    sprite.prepared = preparedPixels(sprite.bitmap.get());
     return sprite;
 }
 
@@ -168,10 +168,7 @@ wishwell::PreparedImage renderBanner(int width) {
         GdipSetTextRenderingHint(graphics.get(), TextRenderingHintAntiAlias);
         drawBanner(graphics.get(), width, cornerHeight);
     }
-    const owners::LockedBits pixels(corner.get());
-    if (!pixels.bits()) return {};
-    return wishwell::prepareImage(reinterpret_cast<const wishwell::Pixel*>(pixels.bits()),
-                                  pixels.width(), pixels.height(), pixels.stride() / 4);
+    return preparedPixels(corner.get());
 }
 
 // Lays the banner over the frame's lower left corner; returns the area it may have changed.
@@ -360,8 +357,9 @@ bool composeFrame(ViewState& view, int width, int height, double t) {
     // The last frame's areas become what this one changes, before anything here can fail.
     view.changed.swap(view.drawn);
     view.drawn.clear();
-    for (const wishwell::Area& area : view.changed)
-        if (target.pixels) wishwell::fillArea(surface, area, black);
+    if (target.pixels)
+        for (const wishwell::Area& area : view.changed)
+            wishwell::fillArea(surface, area, black);
 
     const wishwell::Collection& from = showSample ? previewCollection : collection;
     const wishwell::Page page = wishwell::pageAt(t, from.items.size());
