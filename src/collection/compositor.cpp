@@ -210,6 +210,11 @@ Weights groupsOfFourFor(double step, std::vector<std::int32_t>& table) {
     weights.footprint = std::max(step, 1.0);
     weights.taps = 4;
     weights.groups = 1;
+    // A footprint's start inside its first pixel is taken to 1/64 of a pixel, as the first
+    // one's is: the shares of each of those 64 starts are worked out once.
+    int shares[phases][4];
+    for (int phase = 0; phase < phases; ++phase)
+        fourShares((phase + 0.5) / phases, weights.footprint, shares[phase]);
     table.assign(static_cast<std::size_t>(phases) * 8, 0);
     auto* bytes = reinterpret_cast<std::int8_t*>(table.data());
     for (int phase = 0; phase < phases; ++phase) {
@@ -217,8 +222,7 @@ Weights groupsOfFourFor(double step, std::vector<std::int32_t>& table) {
         for (int k = 0; k < 4; ++k) {
             const double at = start + k * step;
             const int first = static_cast<int>(at); // at is never negative
-            int w[4];
-            fourShares(at - first, weights.footprint, w);
+            const int* w = shares[static_cast<int>((at - first) * phases)];
             for (int t = 0; t < 4; ++t) {
                 bytes[phase * 32 + k * 4 + t] = static_cast<std::int8_t>(first + t);
                 bytes[phase * 32 + 16 + k * 4 + t] = static_cast<std::int8_t>(w[t]);
@@ -427,18 +431,12 @@ struct Steps {
     int first;
     int end;
 };
-// perStep is one over step, so that no division is needed.
-Steps stepsWithin(std::int64_t start, std::int64_t step, double perStep, int lowest, int highest) {
-    // The first step at or past limit: estimated in floating point, then put right.
+Steps stepsWithin(std::int64_t start, std::int64_t step, int lowest, int highest) {
+    // The first step at or past limit, never beyond a billion.
     const auto firstAt = [&](std::int64_t limit) -> std::int64_t {
-        if (start >= limit) return 0;
-        std::int64_t k =
-            static_cast<std::int64_t>(std::min(static_cast<double>(limit - start) * perStep, 1e9));
-        while (start + k * step < limit)
-            ++k;
-        while (k > 0 && start + (k - 1) * step >= limit)
-            --k;
-        return k;
+        return start >= limit
+                   ? 0
+                   : std::min<std::int64_t>((limit - start + step - 1) / step, 1000000000);
     };
     const std::int64_t first = firstAt((lowest + positionOffset) << positionBits);
     const std::int64_t end =
@@ -502,7 +500,6 @@ void resampleColumns(const PreparedImage& image, const Geometry& g, const Weight
     const double perStep = g.ky * g.c;
     const double half = weights.footprint / 2;
     const std::int64_t fixedStep = fixedPosition(step) - fixedPosition(0);
-    const double perFixedStep = 1.0 / static_cast<double>(fixedStep);
     const int reachBefore = weights.taps - 1;
     for (int i = 0; i < image.width; ++i) {
         const std::uint32_t endRun = image.firstRun[i + 1];
@@ -518,7 +515,7 @@ void resampleColumns(const PreparedImage& image, const Geometry& g, const Weight
             const int lowest = run.begin - reachBefore;
             const int estimate = std::max(below((lowest - p) * perStep) - 1, top);
             const std::int64_t start = fixedPosition(p + step * estimate);
-            const Steps steps = stepsWithin(start, fixedStep, perFixedStep, lowest, run.end - 1);
+            const Steps steps = stepsWithin(start, fixedStep, lowest, run.end - 1);
             const int from = std::max(next, estimate + steps.first - top);
             const int to = std::min(count, estimate + steps.end - top);
             if (from >= to) continue;
@@ -543,7 +540,6 @@ Area resampleRows(Surface& surface, const Geometry& g, const Weights& weights, i
     const double slant = g.s / g.c;
     const double half = weights.footprint / 2;
     const std::int64_t fixedStep = fixedPosition(step) - fixedPosition(0);
-    const double perFixedStep = 1.0 / static_cast<double>(fixedStep);
     const int reachBefore = weights.taps - 1;
     Area drawn;
     for (int r = 0; r < count; ++r) {
@@ -572,7 +568,7 @@ Area resampleRows(Surface& surface, const Geometry& g, const Weights& weights, i
             const int lowest = begin - reachBefore;
             const int estimate = std::max(below((lowest - u0) * perStep) - 1, 0);
             const std::int64_t start = fixedPosition(u0 + step * estimate);
-            const Steps steps = stepsWithin(start, fixedStep, perFixedStep, lowest, end - 1);
+            const Steps steps = stepsWithin(start, fixedStep, lowest, end - 1);
             const int from = estimate + steps.first;
             const int to = std::min(surface.width, estimate + steps.end);
             if (from < to) {
@@ -814,11 +810,30 @@ Area drawImage(Surface& surface, const PreparedImage& image, const Placement& at
                                        between);
 }
 
-void fillArea(Surface& surface, const Area& area, Pixel colour) {
-    const Area inside = clip(area, surface.width, surface.height);
-    for (int y = inside.top; y < inside.bottom; ++y)
-        std::fill(surface.pixels + y * surface.stride + inside.left,
-                  surface.pixels + y * surface.stride + inside.right, colour);
+void fillAreas(Surface& surface, const std::vector<Area>& areas, Pixel colour) {
+    std::vector<Area> inside;
+    int top = surface.height, bottom = 0;
+    for (const Area& area : areas)
+        if (const Area clipped = clip(area, surface.width, surface.height); !isEmpty(clipped)) {
+            inside.push_back(clipped);
+            top = std::min(top, clipped.top);
+            bottom = std::max(bottom, clipped.bottom);
+        }
+    std::sort(inside.begin(), inside.end(),
+              [](const Area& a, const Area& b) { return a.left < b.left; });
+    for (int y = top; y < bottom; ++y) {
+        Pixel* row = surface.pixels + y * surface.stride;
+        int from = 0, to = 0; // the span being gathered
+        for (const Area& area : inside) {
+            if (y < area.top || y >= area.bottom) continue;
+            if (area.left > to) {
+                std::fill(row + from, row + to, colour);
+                from = area.left;
+            }
+            to = std::max(to, area.right);
+        }
+        std::fill(row + from, row + to, colour);
+    }
 }
 
 } // namespace wishwell

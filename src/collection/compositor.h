@@ -96,7 +96,8 @@ Area drawImage(Surface& surface, const PreparedImage& image, const Placement& at
 extern const bool processorHasAvx2;
 extern bool useAvx2;
 
-// Sets every pixel of the area (clipped to the surface) to colour.
-void fillArea(Surface& surface, const Area& area, Pixel colour);
+// Sets every pixel of the areas (clipped to the surface) to colour, each once however the areas
+// overlap.
+void fillAreas(Surface& surface, const std::vector<Area>& areas, Pixel colour);
 
 } // namespace wishwell

@@ -357,9 +357,7 @@ bool composeFrame(ViewState& view, int width, int height, double t) {
     // The last frame's areas become what this one changes, before anything here can fail.
     view.changed.swap(view.drawn);
     view.drawn.clear();
-    if (target.pixels)
-        for (const wishwell::Area& area : view.changed)
-            wishwell::fillArea(surface, area, black);
+    if (target.pixels) wishwell::fillAreas(surface, view.changed, black);
 
     const wishwell::Collection& from = showSample ? previewCollection : collection;
     const wishwell::Page page = wishwell::pageAt(t, from.items.size());
