@@ -27,7 +27,11 @@ constexpr std::int64_t positionOffset = 256;
 constexpr int mostTaps = 32;
 // Groups of four taps read up to three pixels past the last tap.
 constexpr int groupSlack = 3;
-static_assert(columnBorder >= mostTaps + groupSlack);
+// The first pass draws two adjacent columns down the same frame rows; a turn moves the second's
+// footprints at most this many rows from the first's. Anything further apart (an image stretched
+// far wider than tall, and turned) is drawn by supersampling instead.
+constexpr int mostShear = 8;
+static_assert(columnBorder >= mostTaps + groupSlack + mostShear + 1);
 // The first pass's rows have room on both sides for the widest footprint, and for a window of 16
 // pixels read from up to 21 pixels past the last one written.
 constexpr int rowPad = 40;
@@ -263,47 +267,64 @@ Weights groupsOfFourFor(double step, std::vector<std::int32_t>& table) {
     return _mm256_shuffle_epi8(_mm256_packus_epi16(blueGreen, redAlpha), byPixel);
 }
 
-// The kernels the passes run: the AVX2 one two footprints at a time, for footprints of up to
+// Lines that the first pass asks the cache for while it draws a pair of columns, one for each
+// group of footprints: the eight planes of the next pair, where it holds ink. The processor's
+// own prefetching would wait for a few misses in each of them, and prefetching them all at once
+// stalls on the cache's queue.
+struct Ahead {
+    const std::uint8_t* planes = nullptr; // the next pair's first plane
+    std::ptrdiff_t plane = 0;
+    std::ptrdiff_t at = 0, end = 0; // bytes down the planes
+    int c = 0;                      // the plane next asked for
+    void next() {
+        if (at >= end) return;
+        _mm_prefetch(reinterpret_cast<const char*>(planes + c * plane + at), _MM_HINT_T0);
+        if (++c == 8) {
+            c = 0;
+            at += 64;
+        }
+    }
+};
+
+// The kernels the passes run: the AVX2 one eight footprints at a time, for footprints of up to
 // four taps; the SSE2 one, which every 64-bit processor has, for the rest.
 struct Wide {
-    // Eight footprints down a column at a time, four from one 16-byte window of each plane in
-    // each half of the register, picked and weighed by the table of the first one's phase.
+    // Four frame rows down two adjacent columns at a time: four footprints from one 16-byte
+    // window of each plane of the first column in one half of the register, and of the second in
+    // the other, each picked and weighed by the table of its first footprint's phase; stored as
+    // the two columns' pixels side by side, row by row.
     [[gnu::target("avx2")]] static void down(const std::uint8_t* column, std::ptrdiff_t plane,
-                                             const Weights& weights, std::int64_t position,
-                                             std::int64_t step, Pixel* out, std::ptrdiff_t stride,
-                                             int count) {
+                                             const Weights& weights, std::int64_t first,
+                                             std::int64_t second, std::int64_t step, Pixel* out,
+                                             std::ptrdiff_t stride, int count, Ahead& ahead) {
         const auto* table = reinterpret_cast<const std::int8_t*>(weights.table);
-        const std::uint8_t* taps = column - positionOffset;
-        for (; count > 0; count -= 8, position += 8 * step, out += 8 * stride) {
-            const std::int64_t second = position + 4 * step;
-            const std::uint8_t* a = taps + (position >> positionBits);
-            const std::uint8_t* b = taps + (second >> positionBits);
-            // A run's columns hold ink nearly everywhere: testing for empty groups costs more
-            // than the few there are.
+        const std::uint8_t* tapsA = column - positionOffset;
+        const std::uint8_t* tapsB = column + 4 * plane - positionOffset;
+        const __m256i byRow = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+        for (; count > 0; count -= 4, first += 4 * step, second += 4 * step, out += 4 * stride) {
+            const std::uint8_t* a = tapsA + (first >> positionBits);
+            const std::uint8_t* b = tapsB + (second >> positionBits);
+            ahead.next();
             __m256i window[4];
             for (int c = 0; c < 4; ++c)
                 window[c] = _mm256_inserti128_si256(
                     _mm256_castsi128_si256(
                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + c * plane))),
                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + c * plane)), 1);
-            const __m256i pixels = eightFootprints(window, table, position, second);
-            const __m128i first = _mm256_castsi256_si128(pixels);
-            const __m128i last = _mm256_extracti128_si256(pixels, 1);
-            if (count >= 8) {
-                out[0] = static_cast<Pixel>(_mm_cvtsi128_si32(first));
-                out[stride] = static_cast<Pixel>(_mm_extract_epi32(first, 1));
-                out[2 * stride] = static_cast<Pixel>(_mm_extract_epi32(first, 2));
-                out[3 * stride] = static_cast<Pixel>(_mm_extract_epi32(first, 3));
-                out[4 * stride] = static_cast<Pixel>(_mm_cvtsi128_si32(last));
-                out[5 * stride] = static_cast<Pixel>(_mm_extract_epi32(last, 1));
-                out[6 * stride] = static_cast<Pixel>(_mm_extract_epi32(last, 2));
-                out[7 * stride] = static_cast<Pixel>(_mm_extract_epi32(last, 3));
-            } else {
-                alignas(32) Pixel row[8];
-                _mm256_store_si256(reinterpret_cast<__m256i*>(row), pixels);
-                for (int k = 0; k < count; ++k)
-                    out[k * stride] = row[k];
-            }
+            const __m256i pixels = _mm256_permutevar8x32_epi32(
+                eightFootprints(window, table, first, second), byRow);
+            const __m128i upper = _mm256_castsi256_si128(pixels);
+            const __m128i lower = _mm256_extracti128_si256(pixels, 1);
+            const auto store = [](Pixel* at, std::int64_t both) {
+                std::memcpy(at, &both, sizeof(both));
+            };
+            store(out, _mm_cvtsi128_si64(upper));
+            if (count < 2) break;
+            store(out + stride, _mm_extract_epi64(upper, 1));
+            if (count < 3) break;
+            store(out + 2 * stride, _mm_cvtsi128_si64(lower));
+            if (count < 4) break;
+            store(out + 3 * stride, _mm_extract_epi64(lower, 1));
         }
     }
 
@@ -362,12 +383,13 @@ struct Wide {
     // its windows split into planes, faded and laid over eight adjacent pixels of the frame.
     [[gnu::target("avx2")]] static void across(const Pixel* row, const Weights& weights,
                                                std::int64_t position, std::int64_t step, Pixel* out,
-                                               int count) {
+                                               int count, std::ptrdiff_t ahead) {
         const auto* table = reinterpret_cast<const std::int8_t*>(weights.table);
         const Pixel* taps = row - positionOffset;
         const __m256i opacity = _mm256_set1_epi16(static_cast<short>(weights.opacity));
         for (; count > 0; count -= 8, position += 8 * step, out += 8) {
             const std::int64_t second = position + 4 * step;
+            _mm_prefetch(reinterpret_cast<const char*>(out + ahead), _MM_HINT_T0);
             __m256i window[4];
             if (!planesOf(taps + (position >> positionBits), taps + (second >> positionBits),
                           window))
@@ -397,14 +419,17 @@ struct Wide {
 
 template <bool oneGroup> struct Narrow {
     static void down(const std::uint8_t* column, std::ptrdiff_t plane, const Weights& weights,
-                     std::int64_t position, std::int64_t step, Pixel* out, std::ptrdiff_t stride,
-                     int count) {
-        for (int k = 0; k < count; ++k, position += step, out += stride)
-            *out = footprintAt<oneGroup>(PlaneTaps{column + baseOf(position), plane}, weights,
-                                         phaseOf(position));
+                     std::int64_t first, std::int64_t second, std::int64_t step, Pixel* out,
+                     std::ptrdiff_t stride, int count, Ahead&) {
+        for (int k = 0; k < count; ++k, first += step, second += step, out += stride) {
+            out[0] = footprintAt<oneGroup>(PlaneTaps{column + baseOf(first), plane}, weights,
+                                           phaseOf(first));
+            out[1] = footprintAt<oneGroup>(PlaneTaps{column + 4 * plane + baseOf(second), plane},
+                                           weights, phaseOf(second));
+        }
     }
     static void across(const Pixel* row, const Weights& weights, std::int64_t position,
-                       std::int64_t step, Pixel* out, int count) {
+                       std::int64_t step, Pixel* out, int count, std::ptrdiff_t) {
         for (int k = 0; k < count; ++k, position += step, ++out)
             layOver(out, footprintAt<oneGroup>(RowTaps{row + baseOf(position)}, weights,
                                                phaseOf(position)));
@@ -491,8 +516,8 @@ int firstMarked(const std::int8_t* marks, int b, int blocks) {
     return blocks;
 }
 
-// The first pass: every column of the image resampled down to the frame rows from top, visiting
-// only the image's runs of ink.
+// The first pass: every pair of columns of the image resampled down to the frame rows from top,
+// visiting only the pair's runs of ink.
 template <class Kernel>
 void resampleColumns(const PreparedImage& image, const Geometry& g, const Weights& weights, int top,
                      int count, Between& between) {
@@ -501,28 +526,46 @@ void resampleColumns(const PreparedImage& image, const Geometry& g, const Weight
     const double half = weights.footprint / 2;
     const std::int64_t fixedStep = fixedPosition(step) - fixedPosition(0);
     const int reachBefore = weights.taps - 1;
-    for (int i = 0; i < image.width; ++i) {
-        const std::uint32_t endRun = image.firstRun[i + 1];
-        const std::uint8_t* column = image.planes.data() + 4 * i * image.planeLength + columnBorder;
-        // Down this column, the footprint of frame row Y starts at image row p + step Y; the
-        // column's place across the image shifts it as the image turns.
+    const double shear = -g.kx * g.s * step; // from one column to the next
+    // The frame rows, counted from top, whose footprint down a column at p starts at most
+    // taps - 1 rows before the run and inside it.
+    const auto rowsReaching = [&](double p, const Run& run) {
+        const int lowest = run.begin - reachBefore;
+        const int estimate = std::max(below((lowest - p) * perStep) - 1, top);
+        const Steps steps =
+            stepsWithin(fixedPosition(p + step * estimate), fixedStep, lowest, run.end - 1);
+        return Steps{estimate + steps.first - top, estimate + steps.end - top};
+    };
+    const std::ptrdiff_t pairLength = 8 * image.planeLength; // two columns of four planes
+    const int pairs = static_cast<int>(image.firstRun.size()) - 1;
+    for (int m = 0; m < pairs; ++m) {
+        const int i = 2 * m;
+        const std::uint32_t endRun = image.firstRun[m + 1];
+        const std::uint8_t* columns = image.planes.data() + m * pairLength + columnBorder;
+        // Down column i, the footprint of frame row Y starts at image row p + step Y, and down
+        // the next column at p + shear + step Y: the column's place across the image shifts it
+        // as the image turns.
         const double p = g.cv - (g.y + g.kx * g.s * (i + 0.5 - g.cu)) * step + 0.5 * step - half;
-        int next = 0; // the runs of a column reach rows in order, never one row twice
-        for (std::uint32_t k = image.firstRun[i]; k < endRun; ++k) {
+        Ahead ahead;
+        if (m + 1 < pairs && endRun < image.firstRun[m + 2]) {
+            ahead.planes = columns + pairLength;
+            ahead.plane = image.planeLength;
+            ahead.at = image.runs[endRun].begin - 8;
+            ahead.end = image.runs[image.firstRun[m + 2] - 1].end + 8;
+        }
+        int next = 0; // the runs of a pair reach rows in order, never one row twice
+        for (std::uint32_t k = image.firstRun[m]; k < endRun; ++k) {
             const Run run = image.runs[k];
-            // The rows whose footprint starts at most taps - 1 pixels before the run and inside
-            // it, counted from a row just before the first of them.
-            const int lowest = run.begin - reachBefore;
-            const int estimate = std::max(below((lowest - p) * perStep) - 1, top);
-            const std::int64_t start = fixedPosition(p + step * estimate);
-            const Steps steps = stepsWithin(start, fixedStep, lowest, run.end - 1);
-            const int from = std::max(next, estimate + steps.first - top);
-            const int to = std::min(count, estimate + steps.end - top);
+            // Both columns' rows: the first from the column that starts further down, the last
+            // from the one that starts further up.
+            const int from = std::max(next, rowsReaching(std::max(p, p + shear), run).first);
+            const int to = std::min(count, rowsReaching(std::min(p, p + shear), run).end);
             if (from >= to) continue;
-            Kernel::down(column, image.planeLength, weights,
-                         start + (top + from - estimate) * fixedStep, fixedStep,
+            Kernel::down(columns, image.planeLength, weights,
+                         fixedPosition(p + step * (top + from)),
+                         fixedPosition(p + shear + step * (top + from)), fixedStep,
                          between.pixels + from * between.length + rowPad + i, between.length,
-                         to - from);
+                         to - from, ahead);
             ++between.marks[from * between.markStride + i / blockWidth];
             --between.marks[to * between.markStride + i / blockWidth];
             next = to;
@@ -574,8 +617,11 @@ Area resampleRows(Surface& surface, const Geometry& g, const Weights& weights, i
             if (from < to) {
                 left = from;
                 right = to;
+                // The kernel asks the cache for the frame's row two below as it goes: the
+                // processor's own prefetching would wait for a few misses on every row.
                 Kernel::across(row, weights, start + steps.first * fixedStep, fixedStep,
-                               target + from, to - from);
+                               target + from, to - from,
+                               Y + 2 < surface.height ? 2 * surface.stride : 0);
             }
         }
         // Cleared only now: a wide footprint reads the blocks on both sides of its own.
@@ -685,7 +731,9 @@ PreparedImage prepareImage(const Pixel* pixels, int width, int height, std::ptrd
     image.height = height;
     const std::ptrdiff_t plane = height + 2 * static_cast<std::ptrdiff_t>(columnBorder);
     image.planeLength = plane;
-    image.planes.assign(static_cast<std::size_t>(width) * 4 * plane, 0);
+    // An odd width gets a transparent column, so that columns come in pairs.
+    const int pairs = (width + 1) / 2;
+    image.planes.assign(static_cast<std::size_t>(pairs) * 8 * plane, 0);
     const auto planeAt = [&](int i, int c) {
         return image.planes.data() + (4 * i + c) * plane + columnBorder;
     };
@@ -709,19 +757,22 @@ PreparedImage prepareImage(const Pixel* pixels, int width, int height, std::ptrd
             for (int c = 0; c < 4; ++c)
                 planeAt(i, c)[j] = static_cast<std::uint8_t>(pixels[j * stride + i] >> (8 * c));
 
-    image.firstRun.reserve(static_cast<std::size_t>(width) + 1);
-    for (int i = 0; i < width; ++i) {
+    image.firstRun.reserve(static_cast<std::size_t>(pairs) + 1);
+    for (int m = 0; m < pairs; ++m) {
         const std::uint32_t first = static_cast<std::uint32_t>(image.runs.size());
         image.firstRun.push_back(first);
-        const std::uint8_t* blue = planeAt(i, 0);
+        const std::uint8_t* blue = planeAt(2 * m, 0); // the pair's eight planes follow
         const auto inked = [&](int j) {
-            return (blue[j] | blue[j + plane] | blue[j + 2 * plane] | blue[j + 3 * plane]) != 0;
+            std::uint8_t any = 0;
+            for (int c = 0; c < 8; ++c)
+                any |= blue[j + c * plane];
+            return any != 0;
         };
         for (int j = 0; j < height;) {
             // Sixteen empty rows at a time; the border below the column reads as empty.
             if (j + 16 <= height + columnBorder) {
                 __m128i any = _mm_setzero_si128();
-                for (int c = 0; c < 4; ++c)
+                for (int c = 0; c < 8; ++c)
                     any = _mm_or_si128(any, _mm_loadu_si128(reinterpret_cast<const __m128i*>(
                                                 blue + c * plane + j)));
                 if (_mm_movemask_epi8(_mm_cmpeq_epi8(any, _mm_setzero_si128())) == 0xFFFF) {
@@ -773,7 +824,7 @@ Area drawImage(Surface& surface, const PreparedImage& image, const Placement& at
     const double down = 1 / (g.ky * g.c);
     const double across = g.c / g.kx;
     if (g.c < std::cos(std::numbers::pi / 4) - 1e-12 || down > mostTaps - 1 ||
-        across > mostTaps - 1)
+        across > mostTaps - 1 || std::abs(g.s * g.kx * down) > mostShear)
         return supersample(surface, image, g, amount, area);
 
     const int count = area.bottom - area.top;

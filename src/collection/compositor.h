@@ -41,7 +41,7 @@ struct Surface {
     std::ptrdiff_t stride = 0;
 };
 
-// Rows of ink in one column of an image, end excluded.
+// Rows of ink in a pair of columns of an image, end excluded.
 struct Run {
     std::int32_t begin;
     std::int32_t end;
@@ -49,14 +49,17 @@ struct Run {
 
 // An image read once and kept ready to be drawn any number of times: its pixels stored column by
 // column, each column as four planes of one channel each (blue, green, red, alpha) with
-// transparent rows above and below, and the runs of each column that hold ink.
+// transparent rows above and below, and the runs of rows that hold ink in each pair of adjacent
+// columns, which are drawn together.
 struct PreparedImage {
     int width = 0;
     int height = 0;
-    // Plane c of column i starts at (4 i + c) * planeLength + columnBorder.
+    // Plane c of column i starts at (4 i + c) * planeLength + columnBorder; an odd width is
+    // followed by one transparent column, so that the columns make whole pairs.
     std::vector<std::uint8_t> planes;
     std::ptrdiff_t planeLength = 0;
-    std::vector<std::uint32_t> firstRun; // column i's runs are runs[firstRun[i] .. firstRun[i + 1])
+    // The runs of columns 2 m and 2 m + 1 are runs[firstRun[m] .. firstRun[m + 1]).
+    std::vector<std::uint32_t> firstRun;
     std::vector<Run> runs;
 };
 // Transparent rows above and below every column: room for the reach of the widest footprint,

@@ -32,9 +32,9 @@ int channel(Pixel pixel, int k) {
 }
 
 // Fine detail of every kind: single-pixel lines across and down, a one-pixel checkerboard, rings
-// that get closer towards the edge, and half-transparent colour.
+// that get closer towards the edge, and half-transparent colour; an odd number of columns.
 Picture detailed() {
-    Picture image = blank(64, 48);
+    Picture image = blank(65, 48);
     for (int y = 0; y < image.height; ++y)
         for (int x = 0; x < image.width; ++x) {
             Pixel& p = image.pixels[static_cast<std::size_t>(y) * image.width + x];
