@@ -56,6 +56,7 @@ struct Weights {
     int groups = 0;
     double footprint = 0; // in the pass's source pixels: at least one
     int opacity = 256;    // in 1/256, for kernels that apply it after the footprint
+    int perWindow = 4;    // for the AVX2 kernels: footprints taken from one window, 4 or 8
 };
 
 // The weights of a footprint of that length that starts phase / phases past a pixel's edge: each
@@ -204,47 +205,53 @@ void fourShares(double start, double footprint, int weights[4]) {
     }
 }
 
-// For the AVX2 kernels, which take four footprints one step apart from one window of 16 bytes of
-// a plane: for each phase of the first footprint's start, the shuffle that picks the four taps
-// of each footprint from the window, then their weights in 1/128. A step is at most three pixels,
-// so the last tap lies at most 12 bytes into the window. The weights always add up to one: the
-// second pass applies the opacity afterwards, so that a faint copy keeps its shape.
-Weights groupsOfFourFor(double step, std::vector<std::int32_t>& table) {
+// For the AVX2 kernels, which take four or eight footprints one step apart from one window of 16
+// bytes of a plane: for each phase of the first footprint's start and each four footprints, the
+// shuffle that picks the four taps of each footprint from the window, then their weights in
+// 1/128. A step is at most three pixels, so four footprints' last tap lies at most 12 bytes into
+// the window; eight fit when the step is at most 12/7, which is every copy drawn at 58 % of its
+// size or larger, and then one window serves twice the footprints. The weights always add up to
+// one: the second pass applies the opacity afterwards, so that a faint copy keeps its shape.
+Weights windowsFor(double step, std::vector<std::int32_t>& table) {
     Weights weights;
     weights.footprint = std::max(step, 1.0);
     weights.taps = 4;
     weights.groups = 1;
+    // The last tap of the eighth footprint, at start + 7 step + 3 with a start below 1, must lie
+    // inside the window's 16 bytes.
+    weights.perWindow = 7 * step < 12 ? 8 : 4;
     // A footprint's start inside its first pixel is taken to 1/64 of a pixel, as the first
     // one's is: the shares of each of those 64 starts are worked out once.
-    int shares[phases][4];
-    for (int phase = 0; phase < phases; ++phase)
-        fourShares((phase + 0.5) / phases, weights.footprint, shares[phase]);
-    table.assign(static_cast<std::size_t>(phases) * 8, 0);
-    auto* bytes = reinterpret_cast<std::int8_t*>(table.data());
+    std::int8_t shares[phases][4];
     for (int phase = 0; phase < phases; ++phase) {
-        const double start = (phase + 0.5) / phases;
-        for (int k = 0; k < 4; ++k) {
-            const double at = start + k * step;
-            const int first = static_cast<int>(at); // at is never negative
-            const int* w = shares[static_cast<int>((at - first) * phases)];
-            for (int t = 0; t < 4; ++t) {
-                bytes[phase * 32 + k * 4 + t] = static_cast<std::int8_t>(first + t);
-                bytes[phase * 32 + 16 + k * 4 + t] = static_cast<std::int8_t>(w[t]);
-            }
-        }
+        int four[4];
+        fourShares((phase + 0.5) / phases, weights.footprint, four);
+        std::copy_n(four, 4, shares[phase]);
     }
+    // Every byte is written below; a table is built for every copy of every frame.
+    const int perPhase = 8 * weights.perWindow;
+    table.resize(static_cast<std::size_t>(phases) * perPhase / 4);
+    auto* bytes = reinterpret_cast<std::int8_t*>(table.data());
+    const double stepInPhases = step * phases;
+    for (int phase = 0; phase < phases; ++phase)
+        for (int k = 0; k < weights.perWindow; ++k) {
+            // Where footprint k starts, in 1/64 of a pixel from the window's start.
+            const int at = static_cast<int>(phase + 0.5 + k * stepInPhases);
+            const std::uint32_t picks = static_cast<std::uint32_t>(at >> phaseBits) * 0x01010101u +
+                                        0x03020100u; // its four taps
+            std::int8_t* four = bytes + phase * perPhase + k / 4 * 32 + k % 4 * 4;
+            std::memcpy(four, &picks, 4);
+            std::memcpy(four + 16, shares[at & (phases - 1)], 4);
+        }
     weights.table = table.data();
     return weights;
 }
 
 // Eight footprints from the four planes' windows, four in each half: picked from the windows and
-// weighed by the tables of the phases at first and second, rounded, as eight pixels, each half
-// holding four.
-[[gnu::target("avx2")]] inline __m256i eightFootprints(const __m256i window[4],
-                                                       const std::int8_t* table, std::int64_t first,
-                                                       std::int64_t second) {
-    const std::int8_t* forA = table + phaseOf(first) * 32;
-    const std::int8_t* forB = table + phaseOf(second) * 32;
+// weighed by the tables forA and forB of each half, rounded, as eight pixels, each half holding
+// four.
+[[gnu::target("avx2")]] inline __m256i
+eightFootprints(const __m256i window[4], const std::int8_t* forA, const std::int8_t* forB) {
     const __m256i pick = _mm256_inserti128_si256(
         _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(forA))),
         _mm_loadu_si128(reinterpret_cast<const __m128i*>(forB)), 1);
@@ -287,9 +294,12 @@ struct Ahead {
 };
 
 // The kernels the passes run: the AVX2 one eight footprints at a time, for footprints of up to
-// four taps; the SSE2 one, which every 64-bit processor has, for the rest.
-struct Wide {
-    // Four frame rows down two adjacent columns at a time: four footprints from one 16-byte
+// four taps, taking perWindow of them from each window; the SSE2 one, which every 64-bit
+// processor has, for the rest.
+template <int perWindow> struct Wide {
+    static constexpr int perPhase = 8 * perWindow; // bytes of the table for each phase
+
+    // perWindow frame rows down two adjacent columns at a time: footprints from one 16-byte
     // window of each plane of the first column in one half of the register, and of the second in
     // the other, each picked and weighed by the table of its first footprint's phase; stored as
     // the two columns' pixels side by side, row by row.
@@ -301,30 +311,39 @@ struct Wide {
         const std::uint8_t* tapsA = column - positionOffset;
         const std::uint8_t* tapsB = column + 4 * plane - positionOffset;
         const __m256i byRow = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
-        for (; count > 0; count -= 4, first += 4 * step, second += 4 * step, out += 4 * stride) {
+        const auto store = [](Pixel* at, std::int64_t both) {
+            std::memcpy(at, &both, sizeof(both));
+        };
+        for (; count > 0; count -= perWindow, first += perWindow * step, second += perWindow * step,
+                          out += perWindow * stride) {
             const std::uint8_t* a = tapsA + (first >> positionBits);
             const std::uint8_t* b = tapsB + (second >> positionBits);
-            ahead.next();
+            for (int k = 0; k < perWindow / 4; ++k)
+                ahead.next();
             __m256i window[4];
             for (int c = 0; c < 4; ++c)
                 window[c] = _mm256_inserti128_si256(
                     _mm256_castsi128_si256(
                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + c * plane))),
                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + c * plane)), 1);
-            const __m256i pixels = _mm256_permutevar8x32_epi32(
-                eightFootprints(window, table, first, second), byRow);
-            const __m128i upper = _mm256_castsi256_si128(pixels);
-            const __m128i lower = _mm256_extracti128_si256(pixels, 1);
-            const auto store = [](Pixel* at, std::int64_t both) {
-                std::memcpy(at, &both, sizeof(both));
-            };
-            store(out, _mm_cvtsi128_si64(upper));
-            if (count < 2) break;
-            store(out + stride, _mm_extract_epi64(upper, 1));
-            if (count < 3) break;
-            store(out + 2 * stride, _mm_cvtsi128_si64(lower));
-            if (count < 4) break;
-            store(out + 3 * stride, _mm_extract_epi64(lower, 1));
+            const std::int8_t* forA = table + phaseOf(first) * perPhase;
+            const std::int8_t* forB = table + phaseOf(second) * perPhase;
+            for (int four = 0; four < perWindow / 4; ++four) {
+                const int rows = count - 4 * four;
+                if (rows <= 0) return;
+                Pixel* at = out + 4 * four * stride;
+                const __m256i pixels = _mm256_permutevar8x32_epi32(
+                    eightFootprints(window, forA + 32 * four, forB + 32 * four), byRow);
+                const __m128i upper = _mm256_castsi256_si128(pixels);
+                const __m128i lower = _mm256_extracti128_si256(pixels, 1);
+                store(at, _mm_cvtsi128_si64(upper));
+                if (rows < 2) return;
+                store(at + stride, _mm_extract_epi64(upper, 1));
+                if (rows < 3) return;
+                store(at + 2 * stride, _mm_cvtsi128_si64(lower));
+                if (rows < 4) return;
+                store(at + 3 * stride, _mm_extract_epi64(lower, 1));
+            }
         }
     }
 
@@ -379,40 +398,58 @@ struct Wide {
         return true;
     }
 
-    // Eight footprints along a row of the first pass's result at a time, as down takes them from
-    // its windows split into planes, faded and laid over eight adjacent pixels of the frame.
+    // Eight pixels, faded and laid over the first count (at least one) of the eight at out.
+    [[gnu::target("avx2")]] static void layEight(__m256i pixels, __m256i opacity, Pixel* out,
+                                                 int count) {
+        // As 16-bit channels, faded: (value * opacity + 128) / 256.
+        const __m256i first = faded(_mm256_castsi256_si128(pixels), opacity);
+        const __m256i last = faded(_mm256_extracti128_si256(pixels, 1), opacity);
+        // Source over: source + target * (255 - alpha) / 255, eight pixels at once.
+        alignas(32) Pixel spare[8];
+        Pixel* target = out;
+        if (count < 8) {
+            std::copy_n(out, count, spare);
+            target = spare;
+        }
+        const __m256i old = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(target));
+        const __m256i low = over(first, _mm256_castsi256_si128(old));
+        const __m256i high = over(last, _mm256_extracti128_si256(old, 1));
+        const __m256i result =
+            _mm256_permute4x64_epi64(_mm256_packus_epi16(low, high), _MM_SHUFFLE(3, 1, 2, 0));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(target), result);
+        if (count < 8) std::copy_n(spare, count, out);
+    }
+
+    // Footprints along a row of the first pass's result, 2 perWindow at a time, as down takes
+    // them from its windows split into planes, faded and laid over adjacent pixels of the frame.
     [[gnu::target("avx2")]] static void across(const Pixel* row, const Weights& weights,
                                                std::int64_t position, std::int64_t step, Pixel* out,
                                                int count, std::ptrdiff_t ahead) {
         const auto* table = reinterpret_cast<const std::int8_t*>(weights.table);
         const Pixel* taps = row - positionOffset;
         const __m256i opacity = _mm256_set1_epi16(static_cast<short>(weights.opacity));
-        for (; count > 0; count -= 8, position += 8 * step, out += 8) {
-            const std::int64_t second = position + 4 * step;
+        for (; count > 0;
+             count -= 2 * perWindow, position += 2 * perWindow * step, out += 2 * perWindow) {
+            const std::int64_t second = position + perWindow * step;
             _mm_prefetch(reinterpret_cast<const char*>(out + ahead), _MM_HINT_T0);
             __m256i window[4];
             if (!planesOf(taps + (position >> positionBits), taps + (second >> positionBits),
                           window))
                 continue;
-            // Four pixels in each half, then as 16-bit channels, faded:
-            // (value * opacity + 128) / 256.
-            const __m256i pixels = eightFootprints(window, table, position, second);
-            const __m256i first = faded(_mm256_castsi256_si128(pixels), opacity);
-            const __m256i last = faded(_mm256_extracti128_si256(pixels, 1), opacity);
-            // Source over: source + target * (255 - alpha) / 255, eight pixels at once.
-            alignas(32) Pixel spare[8];
-            Pixel* target = out;
-            if (count < 8) {
-                std::copy_n(out, count, spare);
-                target = spare;
+            const std::int8_t* forA = table + phaseOf(position) * perPhase;
+            const std::int8_t* forB = table + phaseOf(second) * perPhase;
+            const __m256i pixels = eightFootprints(window, forA, forB);
+            if constexpr (perWindow == 4) {
+                layEight(pixels, opacity, out, std::min(count, 8));
+            } else {
+                // The first window's footprints are 0 to 7, the second's 8 to 15.
+                const __m256i more = eightFootprints(window, forA + 32, forB + 32);
+                layEight(_mm256_permute2x128_si256(pixels, more, 0x20), opacity, out,
+                         std::min(count, 8));
+                if (count > 8)
+                    layEight(_mm256_permute2x128_si256(pixels, more, 0x31), opacity, out + 8,
+                             std::min(count - 8, 8));
             }
-            const __m256i old = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(target));
-            const __m256i low = over(first, _mm256_castsi256_si128(old));
-            const __m256i high = over(last, _mm256_extracti128_si256(old, 1));
-            const __m256i result =
-                _mm256_permute4x64_epi64(_mm256_packus_epi16(low, high), _MM_SHUFFLE(3, 1, 2, 0));
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(target), result);
-            if (count < 8) std::copy_n(spare, count, out);
         }
     }
 };
@@ -516,6 +553,15 @@ int firstMarked(const std::int8_t* marks, int b, int blocks) {
     return blocks;
 }
 
+// One past the last marked block, where some block is marked: 16 blocks at a time from the end.
+int lastMarked(const std::int8_t* marks, int markStride) {
+    for (int b = markStride - 16;; b -= 16) {
+        const int empty = _mm_movemask_epi8(_mm_cmpeq_epi8(
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(marks + b)), _mm_setzero_si128()));
+        if (empty != 0xFFFF) return b + 32 - __builtin_clz(~empty & 0xFFFF);
+    }
+}
+
 // The first pass: every pair of columns of the image resampled down to the frame rows from top,
 // visiting only the pair's runs of ink.
 template <class Kernel>
@@ -599,11 +645,8 @@ Area resampleRows(Surface& surface, const Geometry& g, const Weights& weights, i
         // footprints between quickly.
         const int firstBlock = firstMarked(marks, 0, between.blocks);
         if (firstBlock < between.blocks) {
-            int lastBlock = between.blocks - 1;
-            while (marks[lastBlock] == 0)
-                --lastBlock;
             written = firstBlock;
-            writtenEnd = lastBlock + 1;
+            writtenEnd = lastMarked(marks, between.markStride);
             const int begin = firstBlock * blockWidth;
             const int end = std::min(writtenEnd * blockWidth, imageWidth);
             // The frame columns whose footprint starts at most taps - 1 pixels before these
@@ -842,11 +885,17 @@ Area drawImage(Surface& surface, const PreparedImage& image, const Placement& at
     // through the AVX2 kernel where the processor has it.
     const bool wide = useAvx2 && down <= 3 && across <= 3;
     if (wide) {
-        const Weights downTaps = groupsOfFourFor(down, work.downWeights);
-        Weights acrossTaps = groupsOfFourFor(across, work.acrossWeights);
+        const Weights downTaps = windowsFor(down, work.downWeights);
+        Weights acrossTaps = windowsFor(across, work.acrossWeights);
         acrossTaps.opacity = static_cast<int>(amount * 256 + 0.5);
-        resampleColumns<Wide>(image, g, downTaps, area.top, count, between);
-        return resampleRows<Wide>(surface, g, acrossTaps, area.top, count, image.width, between);
+        if (downTaps.perWindow == 8)
+            resampleColumns<Wide<8>>(image, g, downTaps, area.top, count, between);
+        else
+            resampleColumns<Wide<4>>(image, g, downTaps, area.top, count, between);
+        if (acrossTaps.perWindow == 8)
+            return resampleRows<Wide<8>>(surface, g, acrossTaps, area.top, count, image.width,
+                                         between);
+        return resampleRows<Wide<4>>(surface, g, acrossTaps, area.top, count, image.width, between);
     }
     const Weights downWeights = weightsFor(down, 1, work.downWeights);
     const Weights acrossWeights = weightsFor(across, amount, work.acrossWeights);
