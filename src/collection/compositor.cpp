@@ -247,11 +247,25 @@ Weights windowsFor(double step, std::vector<std::int32_t>& table) {
     return weights;
 }
 
+// Eight footprints, four in each half, in 1/128 of a level as 16-bit lanes: in each half, the
+// blues and greens of its four footprints, and their reds and alphas.
+struct Sums {
+    __m256i blueGreen;
+    __m256i redAlpha;
+};
+
+// The byte of each channel of four pixels, and back: blues, greens, reds and alphas of four
+// pixels in each half, or the four pixels in each half from them.
+[[gnu::target("avx2")]] inline __m256i byChannelOrPixel(__m256i bytes) {
+    return _mm256_shuffle_epi8(bytes, _mm256_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7,
+                                                       11, 15, 0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10,
+                                                       14, 3, 7, 11, 15));
+}
+
 // Eight footprints from the four planes' windows, four in each half: picked from the windows and
-// weighed by the tables forA and forB of each half, rounded, as eight pixels, each half holding
-// four.
-[[gnu::target("avx2")]] inline __m256i
-eightFootprints(const __m256i window[4], const std::int8_t* forA, const std::int8_t* forB) {
+// weighed by the tables forA and forB of each half.
+[[gnu::target("avx2")]] inline Sums eightSums(const __m256i window[4], const std::int8_t* forA,
+                                              const std::int8_t* forB) {
     const __m256i pick = _mm256_inserti128_si256(
         _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(forA))),
         _mm_loadu_si128(reinterpret_cast<const __m128i*>(forB)), 1);
@@ -263,15 +277,17 @@ eightFootprints(const __m256i window[4], const std::int8_t* forA, const std::int
     for (int c = 0; c < 4; ++c)
         sums[c] = _mm256_madd_epi16(
             _mm256_maddubs_epi16(_mm256_shuffle_epi8(window[c], pick), weigh), ones);
-    // Blue and green, red and alpha, each four footprints, rounded; then pixel by pixel.
+    return {_mm256_packs_epi32(sums[0], sums[1]), _mm256_packs_epi32(sums[2], sums[3])};
+}
+
+// The same eight footprints rounded, as eight pixels, each half holding four.
+[[gnu::target("avx2")]] inline __m256i
+eightFootprints(const __m256i window[4], const std::int8_t* forA, const std::int8_t* forB) {
+    const Sums sums = eightSums(window, forA, forB);
     const __m256i half = _mm256_set1_epi16(64);
-    const __m256i blueGreen =
-        _mm256_srai_epi16(_mm256_add_epi16(_mm256_packs_epi32(sums[0], sums[1]), half), 7);
-    const __m256i redAlpha =
-        _mm256_srai_epi16(_mm256_add_epi16(_mm256_packs_epi32(sums[2], sums[3]), half), 7);
-    const __m256i byPixel = _mm256_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15,
-                                             0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15);
-    return _mm256_shuffle_epi8(_mm256_packus_epi16(blueGreen, redAlpha), byPixel);
+    const __m256i blueGreen = _mm256_srai_epi16(_mm256_add_epi16(sums.blueGreen, half), 7);
+    const __m256i redAlpha = _mm256_srai_epi16(_mm256_add_epi16(sums.redAlpha, half), 7);
+    return byChannelOrPixel(_mm256_packus_epi16(blueGreen, redAlpha));
 }
 
 // Lines that the first pass asks the cache for while it draws a pair of columns, one for each
@@ -347,28 +363,6 @@ template <int perWindow> struct Wide {
         }
     }
 
-    // Four pixels' channels as 16-bit lanes, times opacity in 1/256, rounded.
-    [[gnu::target("avx2")]] static __m256i faded(__m128i four, __m256i opacity) {
-        return _mm256_srli_epi16(
-            _mm256_add_epi16(_mm256_mullo_epi16(_mm256_cvtepu8_epi16(four), opacity),
-                             _mm256_set1_epi16(128)),
-            8);
-    }
-
-    // Four premultiplied pixels in 16-bit lanes over four others: source + under * (255 - alpha)
-    // / 255, rounded.
-    [[gnu::target("avx2")]] static __m256i over(__m256i source, __m128i under) {
-        const __m256i alphas =
-            _mm256_setr_epi8(6, 7, 6, 7, 6, 7, 6, 7, 14, 15, 14, 15, 14, 15, 14, 15, 6, 7, 6, 7, 6,
-                             7, 6, 7, 14, 15, 14, 15, 14, 15, 14, 15);
-        __m256i m = _mm256_mullo_epi16(
-            _mm256_cvtepu8_epi16(under),
-            _mm256_sub_epi16(_mm256_set1_epi16(255), _mm256_shuffle_epi8(source, alphas)));
-        // x / 255, rounded, is (x + 128) * 257 / 65536 for every 16-bit x.
-        m = _mm256_mulhi_epu16(_mm256_add_epi16(m, _mm256_set1_epi16(128)), _mm256_set1_epi16(257));
-        return _mm256_add_epi16(source, m);
-    }
-
     // The 16 pixels from a and the 16 from b as four planes, blue, green, red and alpha, each
     // with a's bytes in its lower half and b's in its upper; false when all are zero.
     [[gnu::target("avx2")]] static bool planesOf(const Pixel* a, const Pixel* b,
@@ -398,24 +392,40 @@ template <int perWindow> struct Wide {
         return true;
     }
 
-    // Eight pixels, faded and laid over the first count (at least one) of the eight at out.
-    [[gnu::target("avx2")]] static void layEight(__m256i pixels, __m256i opacity, Pixel* out,
+    // Source over in 16-bit lanes: source + old * keep / 255, rounded: x / 255, rounded, is
+    // (x + 128) * 257 / 65536 for every 16-bit x.
+    [[gnu::target("avx2")]] static __m256i over(__m256i source, __m256i old, __m256i keep) {
+        const __m256i kept = _mm256_mulhi_epu16(
+            _mm256_add_epi16(_mm256_mullo_epi16(old, keep), _mm256_set1_epi16(128)),
+            _mm256_set1_epi16(257));
+        return _mm256_add_epi16(source, kept);
+    }
+
+    // Eight footprints, faded and laid over the first count (at least one) of the eight pixels
+    // at out, channel by channel as eightSums gives them.
+    [[gnu::target("avx2")]] static void layEight(const Sums& sums, __m256i opacity, Pixel* out,
                                                  int count) {
-        // As 16-bit channels, faded: (value * opacity + 128) / 256.
-        const __m256i first = faded(_mm256_castsi256_si128(pixels), opacity);
-        const __m256i last = faded(_mm256_extracti128_si256(pixels, 1), opacity);
-        // Source over: source + target * (255 - alpha) / 255, eight pixels at once.
+        // Faded and rounded at once: sum * opacity / 128 / 256.
+        const __m256i blueGreen = _mm256_mulhrs_epi16(sums.blueGreen, opacity);
+        const __m256i redAlpha = _mm256_mulhrs_epi16(sums.redAlpha, opacity);
         alignas(32) Pixel spare[8];
         Pixel* target = out;
         if (count < 8) {
             std::copy_n(out, count, spare);
             target = spare;
         }
-        const __m256i old = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(target));
-        const __m256i low = over(first, _mm256_castsi256_si128(old));
-        const __m256i high = over(last, _mm256_extracti128_si256(old, 1));
-        const __m256i result =
-            _mm256_permute4x64_epi64(_mm256_packus_epi16(low, high), _MM_SHUFFLE(3, 1, 2, 0));
+        // Source over: source + target * (255 - alpha) / 255.
+        const __m256i alphas =
+            _mm256_setr_epi8(8, 9, 10, 11, 12, 13, 14, 15, 8, 9, 10, 11, 12, 13, 14, 15, 8, 9, 10,
+                             11, 12, 13, 14, 15, 8, 9, 10, 11, 12, 13, 14, 15);
+        const __m256i keep =
+            _mm256_sub_epi16(_mm256_set1_epi16(255), _mm256_shuffle_epi8(redAlpha, alphas));
+        const __m256i under =
+            byChannelOrPixel(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(target)));
+        const __m256i zero = _mm256_setzero_si256();
+        const __m256i result = byChannelOrPixel(
+            _mm256_packus_epi16(over(blueGreen, _mm256_unpacklo_epi8(under, zero), keep),
+                                over(redAlpha, _mm256_unpackhi_epi8(under, zero), keep)));
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(target), result);
         if (count < 8) std::copy_n(spare, count, out);
     }
@@ -438,17 +448,21 @@ template <int perWindow> struct Wide {
                 continue;
             const std::int8_t* forA = table + phaseOf(position) * perPhase;
             const std::int8_t* forB = table + phaseOf(second) * perPhase;
-            const __m256i pixels = eightFootprints(window, forA, forB);
+            const Sums sums = eightSums(window, forA, forB);
             if constexpr (perWindow == 4) {
-                layEight(pixels, opacity, out, std::min(count, 8));
+                layEight(sums, opacity, out, std::min(count, 8));
             } else {
                 // The first window's footprints are 0 to 7, the second's 8 to 15.
-                const __m256i more = eightFootprints(window, forA + 32, forB + 32);
-                layEight(_mm256_permute2x128_si256(pixels, more, 0x20), opacity, out,
-                         std::min(count, 8));
-                if (count > 8)
-                    layEight(_mm256_permute2x128_si256(pixels, more, 0x31), opacity, out + 8,
-                             std::min(count - 8, 8));
+                const Sums more = eightSums(window, forA + 32, forB + 32);
+                const Sums first = {_mm256_permute2x128_si256(sums.blueGreen, more.blueGreen, 0x20),
+                                    _mm256_permute2x128_si256(sums.redAlpha, more.redAlpha, 0x20)};
+                layEight(first, opacity, out, std::min(count, 8));
+                if (count > 8) {
+                    const Sums last = {
+                        _mm256_permute2x128_si256(sums.blueGreen, more.blueGreen, 0x31),
+                        _mm256_permute2x128_si256(sums.redAlpha, more.redAlpha, 0x31)};
+                    layEight(last, opacity, out + 8, std::min(count - 8, 8));
+                }
             }
         }
     }
