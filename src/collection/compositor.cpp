@@ -367,9 +367,6 @@ template <int perWindow> struct Wide {
     // with a's bytes in its lower half and b's in its upper; false when all are zero.
     [[gnu::target("avx2")]] static bool planesOf(const Pixel* a, const Pixel* b,
                                                  __m256i planes[4]) {
-        const __m256i byChannel =
-            _mm256_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15, 0, 4, 8, 12, 1,
-                             5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15);
         __m256i quarters[4]; // four pixels each, their blues, greens, reds and alphas
         __m256i any = _mm256_setzero_si256();
         for (int q = 0; q < 4; ++q) {
@@ -378,7 +375,7 @@ template <int perWindow> struct Wide {
                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 4 * q))),
                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 4 * q)), 1);
             any = _mm256_or_si256(any, four);
-            quarters[q] = _mm256_shuffle_epi8(four, byChannel);
+            quarters[q] = byChannelOrPixel(four);
         }
         if (_mm256_testz_si256(any, any)) return false;
         const __m256i blueGreen01 = _mm256_unpacklo_epi32(quarters[0], quarters[1]);
