@@ -239,9 +239,17 @@ Weights windowsFor(double step, std::vector<std::int32_t>& table) {
             const int at = static_cast<int>(phase + 0.5 + k * stepInPhases);
             const std::uint32_t picks = static_cast<std::uint32_t>(at >> phaseBits) * 0x01010101u +
                                         0x03020100u; // its four taps
-            std::int8_t* four = bytes + phase * perPhase + k / 4 * 32 + k % 4 * 4;
-            std::memcpy(four, &picks, 4);
-            std::memcpy(four + 16, shares[at & (phases - 1)], 4);
+            const std::int8_t* weigh = shares[at & (phases - 1)];
+            std::int8_t* entry = bytes + phase * perPhase;
+            if (weights.perWindow == 4) { // the four taps of each footprint together
+                std::memcpy(entry + 4 * k, &picks, 4);
+                std::memcpy(entry + 16 + 4 * k, weigh, 4);
+            } else { // the first two taps of all eight, then the last two
+                std::memcpy(entry + 2 * k, &picks, 2);
+                std::memcpy(entry + 16 + 2 * k, reinterpret_cast<const char*>(&picks) + 2, 2);
+                std::memcpy(entry + 32 + 2 * k, weigh, 2);
+                std::memcpy(entry + 48 + 2 * k, weigh + 2, 2);
+            }
         }
     weights.table = table.data();
     return weights;
@@ -262,22 +270,40 @@ struct Sums {
                                                        14, 3, 7, 11, 15));
 }
 
+// Sixteen bytes from low and sixteen from high, in the lower and upper half.
+[[gnu::target("avx2")]] inline __m256i halves(const void* low, const void* high) {
+    return _mm256_inserti128_si256(
+        _mm256_castsi128_si256(_mm_loadu_si128(static_cast<const __m128i*>(low))),
+        _mm_loadu_si128(static_cast<const __m128i*>(high)), 1);
+}
+
 // Eight footprints from the four planes' windows, four in each half: picked from the windows and
 // weighed by the tables forA and forB of each half.
 [[gnu::target("avx2")]] inline Sums eightSums(const __m256i window[4], const std::int8_t* forA,
                                               const std::int8_t* forB) {
-    const __m256i pick = _mm256_inserti128_si256(
-        _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(forA))),
-        _mm_loadu_si128(reinterpret_cast<const __m128i*>(forB)), 1);
-    const __m256i weigh = _mm256_inserti128_si256(
-        _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(forA + 16))),
-        _mm_loadu_si128(reinterpret_cast<const __m128i*>(forB + 16)), 1);
+    const __m256i pick = halves(forA, forB);
+    const __m256i weigh = halves(forA + 16, forB + 16);
     const __m256i ones = _mm256_set1_epi16(1);
     __m256i sums[4];
     for (int c = 0; c < 4; ++c)
         sums[c] = _mm256_madd_epi16(
             _mm256_maddubs_epi16(_mm256_shuffle_epi8(window[c], pick), weigh), ones);
     return {_mm256_packs_epi32(sums[0], sums[1]), _mm256_packs_epi32(sums[2], sums[3])};
+}
+
+// Sixteen footprints from the four planes' windows, eight in each half, as one register for
+// each plane, in 1/128 of a level as 16-bit lanes: the first two taps of all eight are picked and
+// weighed at once, then the last two, and the two added.
+[[gnu::target("avx2")]] inline void sixteenSums(const __m256i window[4], const std::int8_t* forA,
+                                                const std::int8_t* forB, __m256i sums[4]) {
+    const __m256i pickFirst = halves(forA, forB);
+    const __m256i pickLast = halves(forA + 16, forB + 16);
+    const __m256i weighFirst = halves(forA + 32, forB + 32);
+    const __m256i weighLast = halves(forA + 48, forB + 48);
+    for (int c = 0; c < 4; ++c)
+        sums[c] = _mm256_add_epi16(
+            _mm256_maddubs_epi16(_mm256_shuffle_epi8(window[c], pickFirst), weighFirst),
+            _mm256_maddubs_epi16(_mm256_shuffle_epi8(window[c], pickLast), weighLast));
 }
 
 // The same eight footprints rounded, as eight pixels, each half holding four.
@@ -315,6 +341,20 @@ struct Ahead {
 template <int perWindow> struct Wide {
     static constexpr int perPhase = 8 * perWindow; // bytes of the table for each phase
 
+    // Four rows of pixels of two adjacent columns, the first column's in the lower half and the
+    // second's in the upper, stored as each row's two pixels side by side: the first rows of them.
+    [[gnu::target("avx2")]] static void storeFour(__m256i pixels, Pixel* at, std::ptrdiff_t stride,
+                                                  int rows) {
+        const __m256i byRow =
+            _mm256_permutevar8x32_epi32(pixels, _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7));
+        const __m128i upper = _mm256_castsi256_si128(byRow);
+        const __m128i lower = _mm256_extracti128_si256(byRow, 1);
+        const std::int64_t both[4] = {_mm_cvtsi128_si64(upper), _mm_extract_epi64(upper, 1),
+                                      _mm_cvtsi128_si64(lower), _mm_extract_epi64(lower, 1)};
+        for (int r = 0; r < std::min(rows, 4); ++r)
+            std::memcpy(at + r * stride, &both[r], sizeof(both[r]));
+    }
+
     // perWindow frame rows down two adjacent columns at a time: footprints from one 16-byte
     // window of each plane of the first column in one half of the register, and of the second in
     // the other, each picked and weighed by the table of its first footprint's phase; stored as
@@ -326,40 +366,47 @@ template <int perWindow> struct Wide {
         const auto* table = reinterpret_cast<const std::int8_t*>(weights.table);
         const std::uint8_t* tapsA = column - positionOffset;
         const std::uint8_t* tapsB = column + 4 * plane - positionOffset;
-        const __m256i byRow = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
-        const auto store = [](Pixel* at, std::int64_t both) {
-            std::memcpy(at, &both, sizeof(both));
-        };
+        Ahead next = ahead; // kept in registers
         for (; count > 0; count -= perWindow, first += perWindow * step, second += perWindow * step,
                           out += perWindow * stride) {
-            const std::uint8_t* a = tapsA + (first >> positionBits);
-            const std::uint8_t* b = tapsB + (second >> positionBits);
             for (int k = 0; k < perWindow / 4; ++k)
-                ahead.next();
-            __m256i window[4];
+                next.next();
+            __m256i pixels[perWindow / 4];
+            rowsOf(tapsA + (first >> positionBits), tapsB + (second >> positionBits), plane,
+                   table + phaseOf(first) * perPhase, table + phaseOf(second) * perPhase, pixels);
+            for (int four = 0; four < perWindow / 4; ++four)
+                if (count >= perWindow) // all rows, without a test for each
+                    storeFour(pixels[four], out + 4 * four * stride, stride, 4);
+                else if (4 * four < count)
+                    storeFour(pixels[four], out + 4 * four * stride, stride, count - 4 * four);
+        }
+        ahead = next;
+    }
+
+    // The perWindow rows that down draws from one window of each column's planes at a and b, as
+    // the pixels of four rows each.
+    [[gnu::target("avx2")]] static void rowsOf(const std::uint8_t* a, const std::uint8_t* b,
+                                               std::ptrdiff_t plane, const std::int8_t* forA,
+                                               const std::int8_t* forB,
+                                               __m256i pixels[perWindow / 4]) {
+        __m256i window[4];
+        for (int c = 0; c < 4; ++c)
+            window[c] = halves(a + c * plane, b + c * plane);
+        if constexpr (perWindow == 4) {
+            pixels[0] = eightFootprints(window, forA, forB);
+        } else {
+            __m256i sums[4];
+            sixteenSums(window, forA, forB, sums);
+            // Rounded to levels, (sum + 64) / 128, and each row's channels side by side.
+            const __m256i toLevel = _mm256_set1_epi16(256);
             for (int c = 0; c < 4; ++c)
-                window[c] = _mm256_inserti128_si256(
-                    _mm256_castsi128_si256(
-                        _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + c * plane))),
-                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + c * plane)), 1);
-            const std::int8_t* forA = table + phaseOf(first) * perPhase;
-            const std::int8_t* forB = table + phaseOf(second) * perPhase;
-            for (int four = 0; four < perWindow / 4; ++four) {
-                const int rows = count - 4 * four;
-                if (rows <= 0) return;
-                Pixel* at = out + 4 * four * stride;
-                const __m256i pixels = _mm256_permutevar8x32_epi32(
-                    eightFootprints(window, forA + 32 * four, forB + 32 * four), byRow);
-                const __m128i upper = _mm256_castsi256_si128(pixels);
-                const __m128i lower = _mm256_extracti128_si256(pixels, 1);
-                store(at, _mm_cvtsi128_si64(upper));
-                if (rows < 2) return;
-                store(at + stride, _mm_extract_epi64(upper, 1));
-                if (rows < 3) return;
-                store(at + 2 * stride, _mm_cvtsi128_si64(lower));
-                if (rows < 4) return;
-                store(at + 3 * stride, _mm_extract_epi64(lower, 1));
-            }
+                sums[c] = _mm256_mulhrs_epi16(sums[c], toLevel);
+            const __m256i blueGreen = _mm256_packus_epi16(sums[0], sums[1]);
+            const __m256i redAlpha = _mm256_packus_epi16(sums[2], sums[3]);
+            const __m256i blueRed = _mm256_unpacklo_epi8(blueGreen, redAlpha);
+            const __m256i greenAlpha = _mm256_unpackhi_epi8(blueGreen, redAlpha);
+            pixels[0] = _mm256_unpacklo_epi8(blueRed, greenAlpha);
+            pixels[1] = _mm256_unpackhi_epi8(blueRed, greenAlpha);
         }
     }
 
@@ -370,10 +417,7 @@ template <int perWindow> struct Wide {
         __m256i quarters[4]; // four pixels each, their blues, greens, reds and alphas
         __m256i any = _mm256_setzero_si256();
         for (int q = 0; q < 4; ++q) {
-            const __m256i four = _mm256_inserti128_si256(
-                _mm256_castsi128_si256(
-                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 4 * q))),
-                _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 4 * q)), 1);
+            const __m256i four = halves(a + 4 * q, b + 4 * q);
             any = _mm256_or_si256(any, four);
             quarters[q] = byChannelOrPixel(four);
         }
@@ -427,6 +471,50 @@ template <int perWindow> struct Wide {
         if (count < 8) std::copy_n(spare, count, out);
     }
 
+    // Sixteen footprints, faded and laid over the first count (at least one) of the 16 pixels at
+    // out: sums holds each channel of the first eight in its lower half and of the last eight in
+    // its upper, as sixteenSums gives them.
+    [[gnu::target("avx2")]] static void laySixteen(const __m256i sums[4], __m256i opacity,
+                                                   Pixel* out, int count) {
+        alignas(32) Pixel spare[16];
+        Pixel* target = out;
+        if (count < 16) {
+            std::copy_n(out, count, spare);
+            target = spare;
+        }
+        // The pixels under them in the same order: pixels 0 to 3 and 8 to 11 by channel, then
+        // 4 to 7 and 12 to 15, then each channel's eight in each half.
+        const __m256i first = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(target));
+        const __m256i last = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(target + 8));
+        const __m256i low = byChannelOrPixel(_mm256_permute2x128_si256(first, last, 0x20));
+        const __m256i high = byChannelOrPixel(_mm256_permute2x128_si256(first, last, 0x31));
+        const __m256i blueGreen = _mm256_unpacklo_epi32(low, high);
+        const __m256i redAlpha = _mm256_unpackhi_epi32(low, high);
+        const __m256i zero = _mm256_setzero_si256();
+        const __m256i under[4] = {
+            _mm256_unpacklo_epi8(blueGreen, zero), _mm256_unpackhi_epi8(blueGreen, zero),
+            _mm256_unpacklo_epi8(redAlpha, zero), _mm256_unpackhi_epi8(redAlpha, zero)};
+        // Faded and rounded at once, sum * opacity / 128 / 256; then source over.
+        __m256i result[4];
+        for (int c = 0; c < 4; ++c)
+            result[c] = _mm256_mulhrs_epi16(sums[c], opacity);
+        const __m256i keep = _mm256_sub_epi16(_mm256_set1_epi16(255), result[3]);
+        for (int c = 0; c < 4; ++c)
+            result[c] = over(result[c], under[c], keep);
+        // Back to pixels, undoing the steps above.
+        const __m256i newBlueGreen = _mm256_packus_epi16(result[0], result[1]);
+        const __m256i newRedAlpha = _mm256_packus_epi16(result[2], result[3]);
+        const __m256i blueRed = _mm256_unpacklo_epi32(newBlueGreen, newRedAlpha);
+        const __m256i greenAlpha = _mm256_unpackhi_epi32(newBlueGreen, newRedAlpha);
+        const __m256i newLow = byChannelOrPixel(_mm256_unpacklo_epi32(blueRed, greenAlpha));
+        const __m256i newHigh = byChannelOrPixel(_mm256_unpackhi_epi32(blueRed, greenAlpha));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(target),
+                            _mm256_permute2x128_si256(newLow, newHigh, 0x20));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(target + 8),
+                            _mm256_permute2x128_si256(newLow, newHigh, 0x31));
+        if (count < 16) std::copy_n(spare, count, out);
+    }
+
     // Footprints along a row of the first pass's result, 2 perWindow at a time, as down takes
     // them from its windows split into planes, faded and laid over adjacent pixels of the frame.
     [[gnu::target("avx2")]] static void across(const Pixel* row, const Weights& weights,
@@ -445,21 +533,12 @@ template <int perWindow> struct Wide {
                 continue;
             const std::int8_t* forA = table + phaseOf(position) * perPhase;
             const std::int8_t* forB = table + phaseOf(second) * perPhase;
-            const Sums sums = eightSums(window, forA, forB);
             if constexpr (perWindow == 4) {
-                layEight(sums, opacity, out, std::min(count, 8));
+                layEight(eightSums(window, forA, forB), opacity, out, std::min(count, 8));
             } else {
-                // The first window's footprints are 0 to 7, the second's 8 to 15.
-                const Sums more = eightSums(window, forA + 32, forB + 32);
-                const Sums first = {_mm256_permute2x128_si256(sums.blueGreen, more.blueGreen, 0x20),
-                                    _mm256_permute2x128_si256(sums.redAlpha, more.redAlpha, 0x20)};
-                layEight(first, opacity, out, std::min(count, 8));
-                if (count > 8) {
-                    const Sums last = {
-                        _mm256_permute2x128_si256(sums.blueGreen, more.blueGreen, 0x31),
-                        _mm256_permute2x128_si256(sums.redAlpha, more.redAlpha, 0x31)};
-                    layEight(last, opacity, out + 8, std::min(count - 8, 8));
-                }
+                __m256i sums[4];
+                sixteenSums(window, forA, forB, sums);
+                laySixteen(sums, opacity, out, std::min(count, 16));
             }
         }
     }
