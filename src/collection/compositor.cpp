@@ -206,12 +206,14 @@ void fourShares(double start, double footprint, int weights[4]) {
 }
 
 // For the AVX2 kernels, which take four or eight footprints one step apart from one window of 16
-// bytes of a plane: for each phase of the first footprint's start and each four footprints, the
-// shuffle that picks the four taps of each footprint from the window, then their weights in
-// 1/128. A step is at most three pixels, so four footprints' last tap lies at most 12 bytes into
-// the window; eight fit when the step is at most 12/7, which is every copy drawn at 58 % of its
-// size or larger, and then one window serves twice the footprints. The weights always add up to
-// one: the second pass applies the opacity afterwards, so that a faint copy keeps its shape.
+// bytes of a plane: for each phase of the first footprint's start, the shuffles that pick the
+// footprints' taps from the window, then their weights in 1/128. A step is at most three pixels,
+// so four footprints' last tap lies at most 12 bytes into the window; eight fit when the step is
+// at most 12/7, which is every copy drawn at 58 % of its size or larger, and then one window
+// serves twice the footprints. Four footprints are picked whole, their four taps side by side;
+// eight are picked in two halves, the first two taps of each and then the last two, so that one
+// shuffle and one multiply serve eight footprints. The weights always add up to one: the second
+// pass applies the opacity afterwards, so that a faint copy keeps its shape.
 Weights windowsFor(double step, std::vector<std::int32_t>& table) {
     Weights weights;
     weights.footprint = std::max(step, 1.0);
@@ -335,9 +337,9 @@ struct Ahead {
     }
 };
 
-// The kernels the passes run: the AVX2 one eight footprints at a time, for footprints of up to
-// four taps, taking perWindow of them from each window; the SSE2 one, which every 64-bit
-// processor has, for the rest.
+// The kernels the passes run: the AVX2 one for footprints of up to four taps, taking perWindow of
+// them from each window of two at a time; the SSE2 one, which every 64-bit processor has, for the
+// rest.
 template <int perWindow> struct Wide {
     static constexpr int perPhase = 8 * perWindow; // bytes of the table for each phase
 
