@@ -598,6 +598,23 @@ Steps stepsWithin(std::int64_t start, std::int64_t step, int lowest, int highest
     return {static_cast<int>(first), static_cast<int>(end)};
 }
 
+// The pixels k >= least of a pass whose footprint, starting at p + step k source pixels, has its
+// first tap from lowest to highest: the first such pixel, the one after the last, and where the
+// first one's footprint starts. perStep is 1 / step and fixedStep the step as a fixed position.
+struct Footprints {
+    int first;
+    int end;
+    std::int64_t start;
+};
+inline Footprints footprintsFrom(double p, double step, double perStep, std::int64_t fixedStep,
+                                 int lowest, int highest, int least) {
+    // A close guess below the first, then exact in whole numbers.
+    const int estimate = std::max(below((lowest - p) * perStep) - 1, least);
+    const std::int64_t start = fixedPosition(p + step * estimate);
+    const Steps steps = stepsWithin(start, fixedStep, lowest, highest);
+    return {estimate + steps.first, estimate + steps.end, start + steps.first * fixedStep};
+}
+
 // The frame pixels the turned image can reach, clipped to the surface.
 Area reach(const Geometry& g, int imageWidth, int imageHeight, const Surface& surface) {
     const double across = g.kx * imageWidth;
@@ -668,11 +685,9 @@ void resampleColumns(const PreparedImage& image, const Geometry& g, const Weight
     // The frame rows, counted from top, whose footprint down a column at p starts at most
     // taps - 1 rows before the run and inside it.
     const auto rowsReaching = [&](double p, const Run& run) {
-        const int lowest = run.begin - reachBefore;
-        const int estimate = std::max(below((lowest - p) * perStep) - 1, top);
-        const Steps steps =
-            stepsWithin(fixedPosition(p + step * estimate), fixedStep, lowest, run.end - 1);
-        return Steps{estimate + steps.first - top, estimate + steps.end - top};
+        const Footprints rows =
+            footprintsFrom(p, step, perStep, fixedStep, run.begin - reachBefore, run.end - 1, top);
+        return Steps{rows.first - top, rows.end - top};
     };
     const std::ptrdiff_t pairLength = 8 * image.planeLength; // two columns of four planes
     const int pairs = static_cast<int>(image.firstRun.size()) - 1;
@@ -743,19 +758,16 @@ Area resampleRows(Surface& surface, const Geometry& g, const Weights& weights, i
             const int end = std::min(writtenEnd * blockWidth, imageWidth);
             // The frame columns whose footprint starts at most taps - 1 pixels before these
             // image columns and inside them; around them the row is zero.
-            const int lowest = begin - reachBefore;
-            const int estimate = std::max(below((lowest - u0) * perStep) - 1, 0);
-            const std::int64_t start = fixedPosition(u0 + step * estimate);
-            const Steps steps = stepsWithin(start, fixedStep, lowest, end - 1);
-            const int from = estimate + steps.first;
-            const int to = std::min(surface.width, estimate + steps.end);
+            const Footprints columns =
+                footprintsFrom(u0, step, perStep, fixedStep, begin - reachBefore, end - 1, 0);
+            const int from = columns.first;
+            const int to = std::min(surface.width, columns.end);
             if (from < to) {
                 left = from;
                 right = to;
                 // The kernel asks the cache for the frame's row two below as it goes: the
                 // processor's own prefetching would wait for a few misses on every row.
-                Kernel::across(row, weights, start + steps.first * fixedStep, fixedStep,
-                               target + from, to - from,
+                Kernel::across(row, weights, columns.start, fixedStep, target + from, to - from,
                                Y + 2 < surface.height ? 2 * surface.stride : 0);
             }
         }
