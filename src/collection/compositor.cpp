@@ -293,6 +293,15 @@ struct Sums {
     return {_mm256_packs_epi32(sums[0], sums[1]), _mm256_packs_epi32(sums[2], sums[3])};
 }
 
+// The same eight footprints rounded, as eight pixels, each half holding four.
+[[gnu::target("avx2")]] inline __m256i
+eightFootprints(const __m256i window[4], const std::int8_t* forA, const std::int8_t* forB) {
+    const Sums sums = eightSums(window, forA, forB);
+    const __m256i toLevel = _mm256_set1_epi16(256); // (sum + 64) / 128
+    return byChannelOrPixel(_mm256_packus_epi16(_mm256_mulhrs_epi16(sums.blueGreen, toLevel),
+                                                _mm256_mulhrs_epi16(sums.redAlpha, toLevel)));
+}
+
 // Sixteen footprints from the four planes' windows, eight in each half, as one register for
 // each plane, in 1/128 of a level as 16-bit lanes: the first two taps of all eight are picked and
 // weighed at once, then the last two, and the two added.
@@ -306,16 +315,6 @@ struct Sums {
         sums[c] = _mm256_add_epi16(
             _mm256_maddubs_epi16(_mm256_shuffle_epi8(window[c], pickFirst), weighFirst),
             _mm256_maddubs_epi16(_mm256_shuffle_epi8(window[c], pickLast), weighLast));
-}
-
-// The same eight footprints rounded, as eight pixels, each half holding four.
-[[gnu::target("avx2")]] inline __m256i
-eightFootprints(const __m256i window[4], const std::int8_t* forA, const std::int8_t* forB) {
-    const Sums sums = eightSums(window, forA, forB);
-    const __m256i half = _mm256_set1_epi16(64);
-    const __m256i blueGreen = _mm256_srai_epi16(_mm256_add_epi16(sums.blueGreen, half), 7);
-    const __m256i redAlpha = _mm256_srai_epi16(_mm256_add_epi16(sums.redAlpha, half), 7);
-    return byChannelOrPixel(_mm256_packus_epi16(blueGreen, redAlpha));
 }
 
 // Lines that the first pass asks the cache for while it draws a pair of columns, one for each
