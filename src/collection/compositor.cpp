@@ -450,7 +450,7 @@ template <int perWindow> struct Wide {
         // Faded and rounded at once: sum * opacity / 128 / 256.
         const __m256i blueGreen = _mm256_mulhrs_epi16(sums.blueGreen, opacity);
         const __m256i redAlpha = _mm256_mulhrs_epi16(sums.redAlpha, opacity);
-        alignas(32) Pixel spare[8];
+        Pixel spare[8]; // read and written unaligned, as the frame is
         Pixel* target = out;
         if (count < 8) {
             std::copy_n(out, count, spare);
@@ -477,7 +477,7 @@ template <int perWindow> struct Wide {
     // its upper, as sixteenSums gives them.
     [[gnu::target("avx2")]] static void laySixteen(const __m256i sums[4], __m256i opacity,
                                                    Pixel* out, int count) {
-        alignas(32) Pixel spare[16];
+        Pixel spare[16]; // read and written unaligned, as the frame is
         Pixel* target = out;
         if (count < 16) {
             std::copy_n(out, count, spare);
