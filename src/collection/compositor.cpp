@@ -209,8 +209,8 @@ void fourShares(double start, double footprint, int weights[4]) {
 // bytes of a plane: for each phase of the first footprint's start, the shuffles that pick the
 // footprints' taps from the window, then their weights in 1/128. A step is at most three pixels,
 // so four footprints' last tap lies at most 12 bytes into the window; eight fit when the step is
-// at most 12/7, which is every copy drawn at 58 % of its size or larger, and then one window
-// serves twice the footprints. Four footprints are picked whole, their four taps side by side;
+// below 15/8, which is every copy drawn at more than 53 % of its size, and then one window serves
+// twice the footprints. Four footprints are picked whole, their four taps side by side;
 // eight are picked in two halves, the first two taps of each and then the last two, so that one
 // shuffle and one multiply serve eight footprints. The weights always add up to one: the second
 // pass applies the opacity afterwards, so that a faint copy keeps its shape.
@@ -219,9 +219,10 @@ Weights windowsFor(double step, std::vector<std::int32_t>& table) {
     weights.footprint = std::max(step, 1.0);
     weights.taps = 4;
     weights.groups = 1;
-    // The last tap of the eighth footprint, at start + 7 step + 3 with a start below 1, must lie
-    // inside the window's 16 bytes.
-    weights.perWindow = 7 * step < 12 ? 8 : 4;
+    // The eighth footprint starts below 1 + 7 step and covers step pixels: the last pixel it
+    // covers must lie inside the window's 16 bytes. Its taps past that pixel weigh nothing, so
+    // whatever they pick adds nothing.
+    weights.perWindow = 8 * step < 15 ? 8 : 4;
     // A footprint's start inside its first pixel is taken to 1/64 of a pixel, as the first
     // one's is: the shares of each of those 64 starts are worked out once.
     std::int8_t shares[phases][4];

@@ -120,7 +120,8 @@ void buildAhead(ViewState& view, const wishwell::Collection& from, double t) {
 }
 
 // Every copy of every intention of the page, in page order, echoes first; notes in drawn the area
-// each intention covers.
+// each copy covers. An echo lies far enough from its intention that one rectangle around the
+// three would take in much that neither covers.
 void drawPage(ViewState& view, const wishwell::Collection& from, const wishwell::Page& page,
               double t, std::vector<wishwell::Area>& drawn) {
     wishwell::Surface surface = surfaceOf(*view.backBuffer);
@@ -134,16 +135,15 @@ void drawPage(ViewState& view, const wishwell::Collection& from, const wishwell:
         const std::uint32_t seed = wishwell::seedOf(from.items.at(index).id);
         const wishwell::Size size =
             wishwell::drawnSize(sprite.width, sprite.height, W, H, reduced, page.count);
-        wishwell::Area covered;
         for (int c = 0; c < copies.count; ++c) {
             const wishwell::Pose pose = wishwell::pose(seed, t, copies.copy[c], reduced, j,
                                                        page.count, W, H, size.width, size.height);
             const wishwell::Placement at = {pose.x,        pose.y,     pose.scale,
                                             pose.rotation, size.width, size.height};
-            covered = wishwell::unite(covered, wishwell::drawImage(surface, sprite.prepared, at,
-                                                                   pose.opacity * fade, view.work));
+            const wishwell::Area covered =
+                wishwell::drawImage(surface, sprite.prepared, at, pose.opacity * fade, view.work);
+            if (!wishwell::isEmpty(covered)) drawn.push_back(covered);
         }
-        if (!wishwell::isEmpty(covered)) drawn.push_back(covered);
     }
 }
 
