@@ -7,6 +7,7 @@
 #include <shellapi.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <exception>
 #include <stdexcept>
 #include <string>
@@ -28,47 +29,123 @@ enum : int {
 // Both the open-file dialog and the module path get the longest path Windows can hand out.
 constexpr DWORD longPath = 32768;
 
+// The window's controls in creation order, which is also the order of the focus, with their
+// rectangles in units at 96 dpi: the first layout and every later one at another DPI use these.
+struct ControlRow {
+    const wchar_t* className;
+    const wchar_t* text;
+    DWORD style;
+    int x, y, width, height;
+    int id;
+};
+constexpr int statusRow = 1;
+constexpr ControlRow rows[] = {
+    {L"STATIC", L"Wishwell Lumiary \u00b7 Windows screensaver", 0, 22, 18, 550, 30, 0},
+    {L"STATIC", L"", 0, 22, 57, 550, 50, 0}, // the status line
+    {L"BUTTON", L"Import intention backup\u2026", WS_TABSTOP, 22, 122, 260, 38, importCommand},
+    {L"BUTTON", L"Preview your collection", WS_TABSTOP, 302, 122, 260, 38,
+     previewCollectionCommand},
+    {L"BUTTON", L"Preview sample intentions", WS_TABSTOP, 22, 176, 260, 38, previewSampleCommand},
+    {L"BUTTON", L"Reduced motion", WS_TABSTOP | BS_AUTOCHECKBOX, 302, 176, 260, 38,
+     reducedMotionCommand},
+    {L"STATIC",
+     L"Download your backup from the widget\u2019s Your intentions view, then import it here. "
+     L"Import again whenever you want to update the screensaver.",
+     0, 22, 235, 540, 66, 0},
+    {L"BUTTON", L"Install for this Windows user", WS_TABSTOP, 22, 316, 260, 38, installCommand},
+    {L"BUTTON", L"Close", WS_TABSTOP, 430, 316, 132, 38, closeCommand},
+    {L"STATIC", L"Prototype 0.1 \u00b7 Offline \u00b7 No account required", 0, 22, 375, 540, 26, 0},
+};
+
+// The owner that this window disabled, while it is disabled, and the handlers that were in place
+// before the ones that enable it again if the process dies.
+HWND disabledOwner = nullptr;
+LPTOP_LEVEL_EXCEPTION_FILTER earlierFilter = nullptr;
+std::terminate_handler earlierTerminate = nullptr;
+
+int scaled(int value, UINT dpi) {
+    return MulDiv(value, static_cast<int>(dpi), 96);
+}
+
 int scaled(int value) {
-    return MulDiv(value, static_cast<int>(GetDpiForSystem()), 96);
+    return scaled(value, GetDpiForSystem());
+}
+
+HFONT makeFont(UINT dpi) {
+    return CreateFontW(-scaled(16, dpi), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                       OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
+                       DEFAULT_PITCH | FF_DONTCARE, L"Segoe UI");
 }
 
 void buildContent(HWND window) {
     settings = window;
-    uiFont = CreateFontW(-scaled(16), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                         OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
-                         DEFAULT_PITCH | FF_DONTCARE, L"Segoe UI");
+    uiFont = makeFont(GetDpiForSystem());
+    for (const ControlRow& row : rows) {
+        HWND made = control(window, row.className, row.text, row.style, row.x, row.y, row.width,
+                            row.height, row.id);
+        if (&row == &rows[statusRow]) {
+            statusLabel = made;
+            updateStatus();
+        }
+        if (row.id == reducedMotionCommand) {
+            SendMessageW(made, BM_SETCHECK, reduced ? BST_CHECKED : BST_UNCHECKED, 0);
+        }
+    }
+}
 
-    control(window, L"STATIC", L"Wishwell Lumiary \u00b7 Windows screensaver", 0, 22, 18, 550, 30,
-            0);
-    statusLabel = control(window, L"STATIC", L"", 0, 22, 57, 550, 50, 0);
-    updateStatus();
+// The window is laid out once by the system DPI, wherever it opens. Windows then tells a
+// per-monitor aware window of every move to a monitor of another DPI, with a rectangle of its
+// size there, and stretches nothing itself. Wine gives every monitor the system DPI and never
+// sends this.
+void followDpi(HWND window, UINT dpi, const RECT& suggested) {
+    SetWindowPos(window, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                 suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    owners::GdiFont font(makeFont(dpi));
+    // A new child goes below its siblings, so they are met in creation order, as in rows.
+    HWND child = GetWindow(window, GW_CHILD);
+    for (const ControlRow& row : rows) {
+        if (!child) break;
+        SetWindowPos(child, nullptr, scaled(row.x, dpi), scaled(row.y, dpi), scaled(row.width, dpi),
+                     scaled(row.height, dpi), SWP_NOZORDER | SWP_NOACTIVATE);
+        if (font) SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), TRUE);
+        child = GetWindow(child, GW_HWNDNEXT);
+    }
+    // Without a new font the controls keep the old one, at the old size but still readable.
+    if (!font) return;
+    const owners::GdiFont old(uiFont);
+    uiFont = font.release();
+}
 
-    control(window, L"BUTTON", L"Import intention backup\u2026", WS_TABSTOP, 22, 122, 260, 38,
-            importCommand);
-    control(window, L"BUTTON", L"Preview your collection", WS_TABSTOP, 302, 122, 260, 38,
-            previewCollectionCommand);
-    control(window, L"BUTTON", L"Preview sample intentions", WS_TABSTOP, 22, 176, 260, 38,
-            previewSampleCommand);
-    HWND box = control(window, L"BUTTON", L"Reduced motion", WS_TABSTOP | BS_AUTOCHECKBOX, 302, 176,
-                       260, 38, reducedMotionCommand);
-    SendMessageW(box, BM_SETCHECK, reduced ? BST_CHECKED : BST_UNCHECKED, 0);
+// A process that dies leaves Windows' Screen Saver Settings dialog disabled for good: Windows
+// does not enable a window of another process again by itself. So a fault that nothing handles
+// enables it here, and a C++ exception that nothing catches in the terminate handler below: under
+// Wine such a throw goes straight to std::terminate without passing this filter. What no process
+// can cover is an end that runs none of its code: TerminateProcess from outside (Task Manager ending
+// the process, taskkill /f) or a fail-fast exit. The dialog then stays disabled until it is closed.
+LONG WINAPI enableOwnerOnCrash(EXCEPTION_POINTERS* exception) {
+    const LONG action = earlierFilter ? earlierFilter(exception) : EXCEPTION_CONTINUE_SEARCH;
+    // On Windows a C++ throw may pass here; the C runtime's filter resumes it, and the throw then
+    // ends in std::terminate, which enables the owner itself.
+    if (action != EXCEPTION_CONTINUE_EXECUTION && disabledOwner) EnableWindow(disabledOwner, TRUE);
+    return action;
+}
 
-    control(window, L"STATIC",
-            L"Download your backup from the widget\u2019s Your intentions view, then import it "
-            L"here. Import again whenever you want to update the screensaver.",
-            0, 22, 235, 540, 66, 0);
-    control(window, L"BUTTON", L"Install for this Windows user", WS_TABSTOP, 22, 316, 260, 38,
-            installCommand);
-    control(window, L"BUTTON", L"Close", WS_TABSTOP, 430, 316, 132, 38, closeCommand);
-    control(window, L"STATIC", L"Prototype 0.1 \u00b7 Offline \u00b7 No account required", 0, 22,
-            375, 540, 26, 0);
+[[noreturn]] void enableOwnerOnTerminate() {
+    if (disabledOwner) EnableWindow(disabledOwner, TRUE);
+    if (earlierTerminate) earlierTerminate();
+    std::abort();
 }
 
 // With /c:HWND the owner is Windows' Screen Saver Settings dialog, in another process. Disabled, as
 // a modal dialog's owner is, its "Settings..." button cannot open a second window, and closing it
 // cannot destroy this one in the middle of an import.
 void createContent(HWND window) {
-    if (HWND owner = GetWindow(window, GW_OWNER)) EnableWindow(owner, FALSE);
+    if (HWND owner = GetWindow(window, GW_OWNER)) {
+        EnableWindow(owner, FALSE);
+        disabledOwner = owner;
+        earlierFilter = SetUnhandledExceptionFilter(enableOwnerOnCrash);
+        earlierTerminate = std::set_terminate(enableOwnerOnTerminate);
+    }
     try {
         buildContent(window);
     } catch (const std::exception&) {
@@ -76,10 +153,18 @@ void createContent(HWND window) {
     }
 }
 
+void enableOwner() {
+    if (!disabledOwner) return;
+    EnableWindow(disabledOwner, TRUE);
+    disabledOwner = nullptr;
+    SetUnhandledExceptionFilter(earlierFilter);
+    if (earlierTerminate) std::set_terminate(earlierTerminate);
+}
+
 // The owner is enabled again before this window goes: while it is still disabled, Windows, and Wine
 // alike, give the activation to some other program's window instead of to it.
 void closeSettings(HWND window) {
-    if (HWND owner = GetWindow(window, GW_OWNER)) EnableWindow(owner, TRUE);
+    enableOwner();
     DestroyWindow(window);
 }
 
@@ -257,7 +342,11 @@ LRESULT CALLBACK settingsProc(HWND window, UINT message, WPARAM wParam, LPARAM l
     case WM_CREATE: createContent(window); return 0;
     case WM_COMMAND: runCommand(window, LOWORD(wParam)); return 0;
     case WM_CLOSE: closeSettings(window); return 0;
+    case WM_DPICHANGED:
+        followDpi(window, HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+        return 0;
     case WM_DESTROY:
+        enableOwner(); // destroyed without a close as well
         settings = nullptr;
         if (uiFont) {
             DeleteObject(uiFont);

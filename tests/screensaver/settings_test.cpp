@@ -1,5 +1,6 @@
 // The settings window in process: the status line, commands told apart by their id alone, what
-// the window gives up when it is destroyed, and what an import or a failed save leaves behind.
+// the window gives up when it is destroyed, what an import or a failed save leaves behind, the
+// layout at another monitor's DPI, and the owner that a dying process enables again.
 
 #include "screensaver.h"
 
@@ -9,6 +10,8 @@
 
 #include <commdlg.h>
 
+#include <array>
+#include <exception>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -91,6 +94,38 @@ fs::path currentFolder() {
     return fs::path(std::wstring(folder, GetCurrentDirectoryW(MAX_PATH, folder)));
 }
 
+// Each control's x, y, width and height relative to the client area.
+std::vector<std::array<int, 4>> controlBoxes(HWND window) {
+    std::vector<std::array<int, 4>> boxes;
+    for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        RECT box{};
+        GetWindowRect(child, &box);
+        MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&box), 2);
+        boxes.push_back({box.left, box.top, box.right - box.left, box.bottom - box.top});
+    }
+    return boxes;
+}
+
+// The stand-ins for the handlers that the process had before the settings window opened.
+struct Earlier {
+    LONG action = EXCEPTION_CONTINUE_SEARCH;
+    std::vector<EXCEPTION_POINTERS*> filtered;
+    int terminated = 0;
+};
+Earlier earlier;
+struct Terminated {};
+
+LONG WINAPI earlierFilter(EXCEPTION_POINTERS* exception) {
+    earlier.filtered.push_back(exception);
+    return earlier.action;
+}
+
+// A terminate handler must not return; this one leaves by a throw that the test catches.
+void earlierTerminate() {
+    ++earlier.terminated;
+    throw Terminated();
+}
+
 class SettingsWindow : public testing::Test {
 protected:
     void SetUp() override {
@@ -120,10 +155,10 @@ protected:
         std::filesystem::remove_all(directory);
         directory.clear();
     }
-    HWND open() {
+    HWND open(HWND owner = nullptr) {
         return CreateWindowExW(0, L"WishwellSettings", L"Wishwell Lumiary",
                                WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, CW_USEDEFAULT,
-                               CW_USEDEFAULT, 600, 480, nullptr, nullptr, instance, nullptr);
+                               CW_USEDEFAULT, 600, 480, owner, nullptr, instance, nullptr);
     }
     fs::path startFolder;
 };
@@ -324,6 +359,137 @@ TEST_F(SettingsWindow, AFailedSaveLeavesTheCollectionAndTheSwitchAsTheyWere) {
         DestroyWindow(window);
         quitPosted();
     }
+}
+
+TEST_F(SettingsWindow, ADpiChangeMovesTheWindowAndScalesEveryControlAndTheFont) {
+    // x, y, width and height at 96 dpi, in creation order.
+    const std::array<int, 4> at96[] = {
+        {22, 18, 550, 30},   {22, 57, 550, 50},   {22, 122, 260, 38}, {302, 122, 260, 38},
+        {22, 176, 260, 38},  {302, 176, 260, 38}, {22, 235, 540, 66}, {22, 316, 260, 38},
+        {430, 316, 132, 38}, {22, 375, 540, 26},
+    };
+    const auto expectLayout = [&](HWND window, UINT dpi) {
+        const std::vector<std::array<int, 4>> boxes = controlBoxes(window);
+        ASSERT_EQ(boxes.size(), std::size(at96));
+        for (std::size_t i = 0; i < boxes.size(); ++i) {
+            SCOPED_TRACE(i);
+            std::array<int, 4> expected{};
+            for (std::size_t k = 0; k < 4; ++k)
+                expected[k] = MulDiv(at96[i][k], static_cast<int>(dpi), 96);
+            EXPECT_EQ(boxes[i], expected);
+        }
+        LOGFONTW described{};
+        ASSERT_EQ(GetObjectW(uiFont, sizeof(described), &described),
+                  static_cast<int>(sizeof(described)));
+        EXPECT_EQ(described.lfHeight, -MulDiv(16, static_cast<int>(dpi), 96));
+        EXPECT_STREQ(described.lfFaceName, L"Segoe UI");
+        for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+            EXPECT_EQ(reinterpret_cast<HFONT>(SendMessageW(child, WM_GETFONT, 0, 0)), uiFont);
+    };
+    HWND window = open();
+    ASSERT_NE(window, nullptr);
+    {
+        SCOPED_TRACE("the first layout, by the system DPI");
+        expectLayout(window, GetDpiForSystem());
+    }
+
+    // The rectangle Windows suggests on a monitor of that DPI; Wine never sends one.
+    HFONT before = uiFont;
+    for (const UINT dpi : {144u, 96u}) {
+        SCOPED_TRACE(dpi);
+        RECT suggested = {70, 40, 70 + MulDiv(600, static_cast<int>(dpi), 96),
+                          40 + MulDiv(480, static_cast<int>(dpi), 96)};
+        EXPECT_EQ(SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(dpi, dpi),
+                               reinterpret_cast<LPARAM>(&suggested)),
+                  0);
+        RECT frame{};
+        GetWindowRect(window, &frame);
+        EXPECT_TRUE(EqualRect(&frame, &suggested));
+        expectLayout(window, dpi);
+        EXPECT_NE(uiFont, before);
+        LOGFONTW described{};
+        EXPECT_EQ(GetObjectW(before, sizeof(described), &described), 0); // the old font is deleted
+        before = uiFont;
+    }
+    DestroyWindow(window);
+    quitPosted();
+    EXPECT_EQ(uiFont, nullptr);
+    LOGFONTW described{};
+    EXPECT_EQ(GetObjectW(before, sizeof(described), &described), 0);
+}
+
+TEST_F(SettingsWindow, ADyingProcessEnablesTheOwnerItDisabled) {
+    const LPTOP_LEVEL_EXCEPTION_FILTER original = SetUnhandledExceptionFilter(earlierFilter);
+    const std::terminate_handler originalTerminate = std::set_terminate(earlierTerminate);
+    earlier = Earlier();
+    const auto currentFilter = [] {
+        const LPTOP_LEVEL_EXCEPTION_FILTER current = SetUnhandledExceptionFilter(nullptr);
+        SetUnhandledExceptionFilter(current);
+        return current;
+    };
+    HWND owner = CreateWindowExW(0, L"STATIC", L"Screen Saver Settings", WS_OVERLAPPED, 0, 0, 200,
+                                 100, nullptr, nullptr, instance, nullptr);
+    ASSERT_NE(owner, nullptr);
+
+    // Without an owner nothing needs enabling, and the process's handlers stay as they were.
+    HWND window = open();
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(currentFilter(), &earlierFilter);
+    EXPECT_EQ(std::get_terminate(), &earlierTerminate);
+    DestroyWindow(window);
+    quitPosted();
+
+    window = open(owner);
+    ASSERT_NE(window, nullptr);
+    EXPECT_FALSE(IsWindowEnabled(owner));
+    const LPTOP_LEVEL_EXCEPTION_FILTER filter = currentFilter();
+    ASSERT_NE(filter, nullptr);
+    ASSERT_NE(filter, &earlierFilter);
+
+    // A fault: the earlier filter decides what becomes of it, and only where the process goes on
+    // after it (a C++ throw that the C runtime resumes) does the owner stay disabled.
+    EXCEPTION_RECORD record{};
+    record.ExceptionCode = EXCEPTION_ACCESS_VIOLATION;
+    CONTEXT context{};
+    EXCEPTION_POINTERS fault = {&record, &context};
+    struct Case {
+        const char* name;
+        LONG action;
+        bool enabled;
+    };
+    const Case cases[] = {
+        {"Windows' crash handling goes on", EXCEPTION_CONTINUE_SEARCH, true},
+        {"the process ends at once", EXCEPTION_EXECUTE_HANDLER, true},
+        {"the process goes on", EXCEPTION_CONTINUE_EXECUTION, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EnableWindow(owner, FALSE);
+        earlier.action = c.action;
+        earlier.filtered.clear();
+        EXPECT_EQ(filter(&fault), c.action);
+        EXPECT_EQ(earlier.filtered, std::vector<EXCEPTION_POINTERS*>{&fault});
+        EXPECT_EQ(IsWindowEnabled(owner) != FALSE, c.enabled);
+    }
+
+    // A C++ exception that nothing catches: the owner first, then the earlier handler.
+    EnableWindow(owner, FALSE);
+    EXPECT_THROW(std::get_terminate()(), Terminated);
+    EXPECT_EQ(earlier.terminated, 1);
+    EXPECT_TRUE(IsWindowEnabled(owner));
+
+    // Closed normally, the window enables the owner itself and hands the handlers back.
+    EnableWindow(owner, FALSE);
+    SendMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_TRUE(IsWindowEnabled(owner));
+    EXPECT_EQ(currentFilter(), &earlierFilter);
+    EXPECT_EQ(std::get_terminate(), &earlierTerminate);
+
+    DestroyWindow(owner);
+    quitPosted();
+    SetUnhandledExceptionFilter(original);
+    std::set_terminate(originalTerminate);
 }
 
 } // namespace
