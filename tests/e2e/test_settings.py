@@ -1,6 +1,6 @@
-"""The settings window: its layout at two DPI settings, the owner Windows passes it, the status line,
-keyboard navigation, closing, the reduced-motion switch, the two previews and the warning about an
-unreadable stored collection."""
+"""The settings window: its layout at two DPI settings, the owner Windows passes it (enabled again even
+when the settings process dies), the status line, keyboard navigation, closing, the reduced-motion switch,
+the two previews and the warning about an unreadable stored collection."""
 
 import json
 
@@ -101,6 +101,25 @@ def test_the_owner_windows_passes_stays_disabled_while_the_window_is_open(wine, 
         stop.touch()
         assert host.wait(timeout=30) == 0, way
 
+
+
+@pytest.mark.parametrize("how, code", [("fault", 5), ("throw", 3)])
+def test_a_settings_process_that_dies_enables_its_owner_again(wine, tmp_path, how, code):
+    """The program's own settings window, in the helper settingscrash, dies when Import is pressed: by a
+    fault (Wine's crash status 5) or by a C++ exception that nothing catches (abort's 3). Windows does not
+    enable another process's window by itself; the dying process enables its owner."""
+    wine.env["WISHWELL_CRASH"] = how
+    stop = tmp_path / "stop"
+    host, dialog = open_saver_dialog(wine, "/c", wine.build / "settingscrash.exe", stop)
+    window = wine.wait_for_window(lambda w: w["class"] == SETTINGS_CLASS and w["visible"], 30,
+                                  "the settings window")
+    assert window["owner"] == dialog["hwnd"]
+    assert not refresh(wine, dialog)["enabled"]
+    click_control(wine, window, IMPORT)
+    wait_until(lambda: not refresh(wine, window), 30, 0.2, "the settings process to die")
+    assert refresh(wine, dialog)["enabled"]
+    stop.touch()
+    assert host.wait(timeout=30) == code
 
 def test_tab_visits_the_six_commands_in_order_and_space_toggles_the_box(wine):
     process, window = open_settings(wine)
