@@ -85,17 +85,15 @@ std::string loadStoredCollection() {
 }
 
 void openSettings(std::uint64_t ownerHandle, const std::string& notice) {
-    const UINT dpi = GetDpiForSystem();
-    RECT frame = {0, 0, MulDiv(586, static_cast<int>(dpi), 96), MulDiv(425, static_cast<int>(dpi), 96)};
     const DWORD style = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
-    AdjustWindowRectEx(&frame, style, FALSE, 0);
+    const SIZE frame = settingsFrame(style, GetDpiForSystem());
 
     HWND owner = reinterpret_cast<HWND>(static_cast<std::uintptr_t>(ownerHandle));
     if (ownerHandle == 0 || !IsWindow(owner)) owner = nullptr;
 
-    HWND window = CreateWindowExW(0, L"WishwellSettings", caption, style, CW_USEDEFAULT,
-                                  CW_USEDEFAULT, frame.right - frame.left, frame.bottom - frame.top,
-                                  owner, nullptr, instance, nullptr);
+    HWND window =
+        CreateWindowExW(0, L"WishwellSettings", caption, style, CW_USEDEFAULT, CW_USEDEFAULT,
+                        frame.cx, frame.cy, owner, nullptr, instance, nullptr);
     if (!window) throw std::runtime_error("Could not open settings.");
     ShowWindow(window, SW_SHOW);
     UpdateWindow(window);

@@ -60,6 +60,8 @@ extern ULONGLONG (*tickCount)();
 LRESULT CALLBACK settingsProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 HWND control(HWND parent, const wchar_t* className, const wchar_t* text, DWORD style, int x, int y,
              int width, int height, int id);
+// The outer size of a settings window of that style whose client area is 586 x 425 units at dpi.
+SIZE settingsFrame(DWORD style, UINT dpi);
 void updateStatus();
 
 // ---- Storage (storage.cpp) -----------------------------------------------------------------

@@ -93,6 +93,13 @@ void buildContent(HWND window) {
     }
 }
 
+// Windows' own size for another DPI stretches the whole window by the ratio of the DPIs, caption
+// and borders too, which grow by less: the client area would come out a few pixels off.
+BOOL frameForDpi(HWND window, UINT dpi, SIZE& size) {
+    size = settingsFrame(static_cast<DWORD>(GetWindowLongPtrW(window, GWL_STYLE)), dpi);
+    return TRUE;
+}
+
 // The window is laid out once by the system DPI, wherever it opens. Windows then tells a
 // per-monitor aware window of every move to a monitor of another DPI, with a rectangle of its
 // size there, and stretches nothing itself. Wine gives every monitor the system DPI and never
@@ -120,8 +127,9 @@ void followDpi(HWND window, UINT dpi, const RECT& suggested) {
 // does not enable a window of another process again by itself. So a fault that nothing handles
 // enables it here, and a C++ exception that nothing catches in the terminate handler below: under
 // Wine such a throw goes straight to std::terminate without passing this filter. What no process
-// can cover is an end that runs none of its code: TerminateProcess from outside (Task Manager ending
-// the process, taskkill /f) or a fail-fast exit. The dialog then stays disabled until it is closed.
+// can cover is an end that runs none of its code: TerminateProcess from outside (Task Manager
+// ending the process, taskkill /f) or a fail-fast exit. The dialog then stays disabled until it is
+// closed.
 LONG WINAPI enableOwnerOnCrash(EXCEPTION_POINTERS* exception) {
     const LONG action = earlierFilter ? earlierFilter(exception) : EXCEPTION_CONTINUE_SEARCH;
     // On Windows a C++ throw may pass here; the C runtime's filter resumes it, and the throw then
@@ -328,6 +336,12 @@ HWND control(HWND parent, const wchar_t* className, const wchar_t* text, DWORD s
     return child;
 }
 
+SIZE settingsFrame(DWORD style, UINT dpi) {
+    RECT frame = {0, 0, scaled(586, dpi), scaled(425, dpi)};
+    AdjustWindowRectExForDpi(&frame, style, FALSE, 0, dpi);
+    return {frame.right - frame.left, frame.bottom - frame.top};
+}
+
 void updateStatus() {
     if (!statusLabel) return;
     const std::wstring text =
@@ -342,6 +356,8 @@ LRESULT CALLBACK settingsProc(HWND window, UINT message, WPARAM wParam, LPARAM l
     case WM_CREATE: createContent(window); return 0;
     case WM_COMMAND: runCommand(window, LOWORD(wParam)); return 0;
     case WM_CLOSE: closeSettings(window); return 0;
+    case WM_GETDPISCALEDSIZE:
+        return frameForDpi(window, static_cast<UINT>(wParam), *reinterpret_cast<SIZE*>(lParam));
     case WM_DPICHANGED:
         followDpi(window, HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
         return 0;

@@ -361,7 +361,7 @@ TEST_F(SettingsWindow, AFailedSaveLeavesTheCollectionAndTheSwitchAsTheyWere) {
     }
 }
 
-TEST_F(SettingsWindow, ADpiChangeMovesTheWindowAndScalesEveryControlAndTheFont) {
+TEST_F(SettingsWindow, ADpiChangeResizesTheWindowAndScalesEveryControlAndTheFont) {
     // x, y, width and height at 96 dpi, in creation order.
     const std::array<int, 4> at96[] = {
         {22, 18, 550, 30},   {22, 57, 550, 50},   {22, 122, 260, 38}, {302, 122, 260, 38},
@@ -411,6 +411,37 @@ TEST_F(SettingsWindow, ADpiChangeMovesTheWindowAndScalesEveryControlAndTheFont) 
         EXPECT_EQ(GetObjectW(before, sizeof(described), &described), 0); // the old font is deleted
         before = uiFont;
     }
+
+    // The size Windows is to suggest: a client area of 586 x 425 units at that DPI, whatever the
+    // caption and the borders take there.
+    struct Scaled {
+        UINT dpi;
+        int width, height;
+    };
+    const DWORD style = static_cast<DWORD>(GetWindowLongPtrW(window, GWL_STYLE));
+    for (const Scaled& c : {Scaled{96, 586, 425}, Scaled{120, 733, 531}, Scaled{144, 879, 638},
+                            Scaled{192, 1172, 850}}) {
+        SCOPED_TRACE(c.dpi);
+        SIZE size{};
+        EXPECT_TRUE(
+            SendMessageW(window, WM_GETDPISCALEDSIZE, c.dpi, reinterpret_cast<LPARAM>(&size)));
+        RECT frame{};
+        ASSERT_TRUE(AdjustWindowRectExForDpi(&frame, style, FALSE, 0, c.dpi));
+        EXPECT_EQ(size.cx - (frame.right - frame.left), c.width);
+        EXPECT_EQ(size.cy - (frame.bottom - frame.top), c.height);
+    }
+    // Wine draws every frame at the system DPI: there the suggested size gives that client area.
+    const int system = static_cast<int>(GetDpiForSystem());
+    SIZE size{};
+    SendMessageW(window, WM_GETDPISCALEDSIZE, system, reinterpret_cast<LPARAM>(&size));
+    RECT suggested = {70, 40, 70 + size.cx, 40 + size.cy};
+    SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(system, system),
+                 reinterpret_cast<LPARAM>(&suggested));
+    RECT client{};
+    GetClientRect(window, &client);
+    EXPECT_EQ(client.right, MulDiv(586, system, 96));
+    EXPECT_EQ(client.bottom, MulDiv(425, system, 96));
+
     DestroyWindow(window);
     quitPosted();
     EXPECT_EQ(uiFont, nullptr);
