@@ -101,7 +101,7 @@ BOOL frameForDpi(HWND window, UINT dpi, SIZE& size) {
 }
 
 // The window is laid out once by the system DPI, wherever it opens. Windows then tells a
-// per-monitor aware window of every move to a monitor of another DPI, with a rectangle of its
+// per-monitor-v2 window of every move to a monitor of another DPI, with a rectangle of its
 // size there, and stretches nothing itself. Wine gives every monitor the system DPI and never
 // sends this.
 void followDpi(HWND window, UINT dpi, const RECT& suggested) {
@@ -128,8 +128,8 @@ void followDpi(HWND window, UINT dpi, const RECT& suggested) {
 // enables it here, and a C++ exception that nothing catches in the terminate handler below: under
 // Wine such a throw goes straight to std::terminate without passing this filter. What no process
 // can cover is an end that runs none of its code: TerminateProcess from outside (Task Manager
-// ending the process, taskkill /f) or a fail-fast exit. The dialog then stays disabled until it is
-// closed.
+// ending the process, taskkill /f) or a fail-fast exit. The dialog then takes no input until its
+// own process is ended.
 LONG WINAPI enableOwnerOnCrash(EXCEPTION_POINTERS* exception) {
     const LONG action = earlierFilter ? earlierFilter(exception) : EXCEPTION_CONTINUE_SEARCH;
     // On Windows a C++ throw may pass here; the C runtime's filter resumes it, and the throw then
