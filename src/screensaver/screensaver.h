@@ -158,3 +158,17 @@ struct ViewState {
 // Composes the frame at frame time t (seconds) for a client area of width x height into the
 // view's back buffer. False when there is nothing to show: an empty area or no back buffer.
 bool composeFrame(ViewState& view, int width, int height, double t);
+
+// The display's frame timer: started when a window is made and whenever it can be seen again.
+void startFrameClock(HWND window);
+void stopFrameClock(HWND window);
+
+// ---- Who can see a display window (visibility.cpp) -----------------------------------------
+bool visible(const ViewState& view);
+// Asks Windows to tell the window when the display goes off and when the session is locked or
+// disconnected, and stops asking.
+void listenForVisibility(HWND window, ViewState& view);
+void stopListening(HWND window, ViewState& view);
+// WM_POWERBROADCAST and WM_WTSSESSION_CHANGE.
+void powerChanged(HWND window, ViewState& view, WPARAM event, LPARAM lParam);
+void sessionChanged(HWND window, ViewState& view, WPARAM event);
