@@ -195,7 +195,7 @@ LRESULT createView(HWND window, LPARAM lParam) {
         view->embedded = reinterpret_cast<const CREATESTRUCTW*>(lParam)->lpCreateParams != nullptr;
         if (!view->embedded) listenForVisibility(window, *view);
         SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(view.release()));
-        startFrameClock(window);
+        if (visible(*viewOf(window))) startFrameClock(window);
         return 0;
     } catch (...) {
         return -1; // no record, no window
