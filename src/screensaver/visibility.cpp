@@ -11,9 +11,8 @@
 #include <memory>
 #include <optional>
 
-BOOL(WINAPI* querySession)
-(HANDLE, DWORD, WTS_INFO_CLASS, LPWSTR*, DWORD*) = WTSQuerySessionInformationW;
-void(WINAPI* freeSessionMemory)(PVOID) = WTSFreeMemory;
+decltype(querySession) querySession = WTSQuerySessionInformationW;
+decltype(freeSessionMemory) freeSessionMemory = WTSFreeMemory;
 
 namespace {
 
