@@ -1,6 +1,6 @@
 // The display window: its per-window record, the frame clock, the composition of each frame into
-// an off-screen buffer, the hidden cursor, the end of the screensaver on user input, and the pause
-// while nobody can see the screen.
+// an off-screen buffer, the hidden cursor and the end of the screensaver on user input. The pause
+// while nobody can see the screen is visibility.cpp's.
 //
 // The images are placed by the program's own compositor (compositor.h) into a DIB section, with
 // the world transform, the fade of the alpha channel and the prefiltered shrinking that GDI+
@@ -11,8 +11,6 @@
 #include "screensaver.h"
 
 #include "motion.h"
-
-#include <wtsapi32.h>
 
 #include <algorithm>
 #include <cmath>
@@ -29,10 +27,6 @@ constexpr UINT framePeriod = 33;      // ms, about 30 frames a second
 constexpr ULONGLONG inputGrace = 801; // ms in which a mouse move or deactivation is ignored
 constexpr LONG mouseSlack = 5;        // pixels a mouse may drift without ending the run
 constexpr wishwell::Pixel black = 0xFF000000u;
-
-// GUID_CONSOLE_DISPLAY_STATE, whose definition lives in a library the program does not link.
-constexpr GUID consoleDisplayState = {
-    0x6fe69556, 0x704a, 0x47a0, {0x8f, 0x24, 0xc2, 0x8d, 0x93, 0x6f, 0xda, 0x47}};
 
 // ---- Frame composition -------------------------------------------------------------------------
 
@@ -195,75 +189,16 @@ ViewState* viewOf(HWND window) {
     return reinterpret_cast<ViewState*>(GetWindowLongPtrW(window, GWLP_USERDATA));
 }
 
-bool visible(const ViewState& view) {
-    return !view.displayOff && !view.sessionHidden;
-}
-
-// Windows keeps running a screensaver after it switches the display off or locks the session;
-// a full-screen window asks to be told, so that it can stop drawing for nobody.
-void listenForVisibility(HWND window, ViewState& view) {
-    view.displayState =
-        RegisterPowerSettingNotification(window, &consoleDisplayState, DEVICE_NOTIFY_WINDOW_HANDLE);
-    view.sessionNotices = WTSRegisterSessionNotification(window, NOTIFY_FOR_THIS_SESSION) != FALSE;
-}
-
-void stopListening(HWND window, ViewState& view) {
-    if (view.displayState) UnregisterPowerSettingNotification(view.displayState);
-    view.displayState = nullptr;
-    if (view.sessionNotices) WTSUnRegisterSessionNotification(window);
-    view.sessionNotices = false;
-}
-
 LRESULT createView(HWND window, LPARAM lParam) {
     try {
         auto view = std::make_unique<ViewState>();
         view->embedded = reinterpret_cast<const CREATESTRUCTW*>(lParam)->lpCreateParams != nullptr;
         if (!view->embedded) listenForVisibility(window, *view);
         SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(view.release()));
-        SetTimer(window, frameTimer, framePeriod, nullptr);
+        if (visible(*viewOf(window))) startFrameClock(window);
         return 0;
     } catch (...) {
         return -1; // no record, no window
-    }
-}
-
-// While nobody can see the window there is no timer and no frame; when the window can be seen
-// again, the frame clock gives the motion its proper phase at once.
-void setVisibility(HWND window, ViewState& view, bool displayOff, bool sessionHidden) {
-    const bool was = visible(view);
-    view.displayOff = displayOff;
-    view.sessionHidden = sessionHidden;
-    if (visible(view) == was) return;
-    if (visible(view)) {
-        SetTimer(window, frameTimer, framePeriod, nullptr);
-        view.wholeFrame = true;
-        InvalidateRect(window, nullptr, FALSE);
-    } else {
-        KillTimer(window, frameTimer);
-    }
-}
-
-void powerChanged(HWND window, WPARAM event, LPARAM lParam) {
-    ViewState* view = viewOf(window);
-    if (!view || event != PBT_POWERSETTINGCHANGE || !lParam) return;
-    const auto& setting = *reinterpret_cast<const POWERBROADCAST_SETTING*>(lParam);
-    if (setting.PowerSetting != consoleDisplayState || setting.DataLength < sizeof(DWORD)) return;
-    DWORD state = 0; // 0 off, 1 on, 2 dimmed (and still seen)
-    std::copy_n(setting.Data, sizeof(state), reinterpret_cast<UCHAR*>(&state));
-    setVisibility(window, *view, state == 0, view->sessionHidden);
-}
-
-void sessionChanged(HWND window, WPARAM event) {
-    ViewState* view = viewOf(window);
-    if (!view) return;
-    switch (event) {
-    case WTS_SESSION_LOCK:
-    case WTS_CONSOLE_DISCONNECT:
-    case WTS_REMOTE_DISCONNECT: setVisibility(window, *view, view->displayOff, true); break;
-    case WTS_SESSION_UNLOCK:
-    case WTS_CONSOLE_CONNECT:
-    case WTS_REMOTE_CONNECT: setVisibility(window, *view, view->displayOff, false); break;
-    default: break;
     }
 }
 
@@ -375,6 +310,14 @@ bool composeFrame(ViewState& view, int width, int height, double t) {
     return true;
 }
 
+void startFrameClock(HWND window) {
+    SetTimer(window, frameTimer, framePeriod, nullptr);
+}
+
+void stopFrameClock(HWND window) {
+    KillTimer(window, frameTimer);
+}
+
 LRESULT CALLBACK saverProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_CREATE: return createView(window, lParam);
@@ -404,8 +347,12 @@ LRESULT CALLBACK saverProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
     case WM_SYSCOMMAND:
         if ((wParam & 0xFFF0) == SC_SCREENSAVE) return 0; // no screensaver over this one
         break;
-    case WM_POWERBROADCAST: powerChanged(window, wParam, lParam); return TRUE;
-    case WM_WTSSESSION_CHANGE: sessionChanged(window, wParam); return 0;
+    case WM_POWERBROADCAST:
+        if (ViewState* view = viewOf(window)) powerChanged(window, *view, wParam, lParam);
+        return TRUE;
+    case WM_WTSSESSION_CHANGE:
+        if (ViewState* view = viewOf(window)) sessionChanged(window, *view, wParam);
+        return 0;
     case WM_CLOSE:
         if (const ViewState* view = viewOf(window); view && view->embedded)
             DestroyWindow(window);
@@ -413,7 +360,7 @@ LRESULT CALLBACK saverProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
             closeViews();
         return 0;
     case WM_DESTROY:
-        KillTimer(window, frameTimer);
+        stopFrameClock(window);
         if (ViewState* view = viewOf(window)) stopListening(window, *view);
         break;
     case WM_NCDESTROY: releaseView(window); break;

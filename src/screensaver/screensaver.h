@@ -3,6 +3,7 @@
 // The program has one thread, its GUI thread, and everything here is touched only on it.
 
 #include <windows.h>
+#include <wtsapi32.h>
 
 #include "collection.h"
 
@@ -151,8 +152,9 @@ struct ViewState {
     int framesSinceWhole = 0;
     wishwell::PreparedImage banner; // "SAMPLE INTENTIONS" for a frame bannerWidth wide
     int bannerWidth = 0;
-    bool displayOff = false;    // Windows has switched the display off
-    bool sessionHidden = false; // the session is locked or disconnected
+    bool displayOff = false;   // Windows has switched the session's display off
+    bool locked = false;       // the session is locked
+    bool disconnected = false; // no console or remote client shows the session
     HPOWERNOTIFY displayState = nullptr;
     bool sessionNotices = false;
 };
@@ -160,3 +162,25 @@ struct ViewState {
 // Composes the frame at frame time t (seconds) for a client area of width x height into the
 // view's back buffer. False when there is nothing to show: an empty area or no back buffer.
 bool composeFrame(ViewState& view, int width, int height, double t);
+
+// The display's frame timer: started when a window is made and whenever it can be seen again.
+void startFrameClock(HWND window);
+void stopFrameClock(HWND window);
+
+// ---- Who can see a display window (visibility.cpp) -----------------------------------------
+bool visible(const ViewState& view);
+// What the session is at the start: WTSQuerySessionInformationW and WTSFreeMemory, unless a test
+// stands in for them.
+extern BOOL(WINAPI* querySession)(HANDLE server, DWORD session, WTS_INFO_CLASS what,
+                                  LPWSTR* buffer, DWORD* bytes);
+extern void(WINAPI* freeSessionMemory)(PVOID memory);
+// Notes in the view whether the session is locked or disconnected already, as far as Windows says;
+// the lock only from Windows 8 on.
+void readSession(ViewState& view, bool windows8OrLater);
+// Asks Windows to tell the window when the display goes off and when the session is locked or
+// disconnected, reads whether it is so already, and stops asking.
+void listenForVisibility(HWND window, ViewState& view);
+void stopListening(HWND window, ViewState& view);
+// WM_POWERBROADCAST and WM_WTSSESSION_CHANGE.
+void powerChanged(HWND window, ViewState& view, WPARAM event, LPARAM lParam);
+void sessionChanged(HWND window, ViewState& view, WPARAM event);

@@ -121,3 +121,21 @@ def test_preview_lives_inside_the_host_window_and_ends_with_it(wine):
     # fills itself red stays invisible too), so what the preview draws is checked by the display's
     # own tests; here the host destroys its window and reports the saver's exit code.
     assert host.wait(timeout=40) == 0
+
+
+def test_preview_in_a_mirrored_host_is_not_mirrored(wine):
+    # A right-to-left host hands its layout to its children, under Wine too (the probe shows it);
+    # copied into a mirrored window, the preview's frames would be mirror-written.
+    layout_rtl = 0x00400000
+    host = wine.start(wine.windows_path(wine.saver), "5000", "320", "240", "mirrored",
+                      program=wine.build / "previewhost.exe")
+    wait_until(lambda: next((c for w in wine.windows() if w["text"] == "Preview host"
+                             for c in w["children"] if c["class"] == SAVER_CLASS), None),
+               what="the preview child")
+    window = next(w for w in wine.windows() if w["text"] == "Preview host")
+    probe = next(c for c in window["children"] if c["text"] == "Layout probe")
+    child = next(c for c in window["children"] if c["class"] == SAVER_CLASS)
+    assert window["exstyle"] & layout_rtl
+    assert probe["exstyle"] & layout_rtl
+    assert not child["exstyle"] & layout_rtl
+    assert host.wait(timeout=40) == 0

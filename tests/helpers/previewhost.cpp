@@ -1,7 +1,9 @@
 // Test helper standing in for the Display settings page: it opens a window, starts the screensaver
 // with "/p" and that window's handle, destroys the window after the given time, and exits with the
-// screensaver's own exit code.
-//   previewhost SAVER MILLISECONDS [WIDTH HEIGHT]
+// screensaver's own exit code. With "mirrored" the window has a right-to-left layout, as the page
+// has on an Arabic or Hebrew Windows, and holds a hidden child of its own, "Layout probe", that
+// shows which layout a child is given.
+//   previewhost SAVER MILLISECONDS [WIDTH HEIGHT [mirrored]]
 
 #include <windows.h>
 
@@ -33,6 +35,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     const UINT lifetime = static_cast<UINT>(_wtoi(argv[2]));
     const int width = argc > 4 ? _wtoi(argv[3]) : 320;
     const int height = argc > 4 ? _wtoi(argv[4]) : 240;
+    const bool mirrored = argc > 5 && std::wstring(argv[5]) == L"mirrored";
 
     WNDCLASSW type{};
     type.lpfnWndProc = hostProc;
@@ -42,10 +45,14 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     RegisterClassW(&type);
     RECT frame = {0, 0, width, height};
     AdjustWindowRectEx(&frame, WS_OVERLAPPED | WS_CAPTION, FALSE, 0);
-    HWND window = CreateWindowExW(0, type.lpszClassName, L"Preview host", WS_OVERLAPPED | WS_CAPTION,
-                                  40, 40, frame.right - frame.left, frame.bottom - frame.top, nullptr,
-                                  nullptr, instance, nullptr);
+    HWND window =
+        CreateWindowExW(mirrored ? WS_EX_LAYOUTRTL : 0, type.lpszClassName, L"Preview host",
+                        WS_OVERLAPPED | WS_CAPTION, 40, 40, frame.right - frame.left,
+                        frame.bottom - frame.top, nullptr, nullptr, instance, nullptr);
     if (!window) return 101;
+    if (mirrored && !CreateWindowExW(0, L"STATIC", L"Layout probe", WS_CHILD, 0, 0, 1, 1, window,
+                                     nullptr, instance, nullptr))
+        return 101;
     ShowWindow(window, SW_SHOW);
     UpdateWindow(window);
 

@@ -419,66 +419,6 @@ TEST_F(Frame, MovesAndDeactivationEndTheRunFrom801Milliseconds) {
     }
 }
 
-TEST_F(Frame, NothingIsComposedWhileNobodyCanSeeIt) {
-    collection = intentions(3);
-    HWND window = openWindow(false, 320, 240);
-    ASSERT_TRUE(window);
-    const auto paint = [&] {
-        InvalidateRect(window, nullptr, FALSE);
-        SendMessageW(window, WM_PAINT, 0, 0);
-    };
-    paint();
-    const BackBuffer* buffer = recordOf(window)->backBuffer.get();
-    ASSERT_TRUE(buffer && buffer->pixels);
-    const auto mark = [&] { std::fill_n(buffer->pixels, 320 * 240, 0xFF123456u); };
-    const auto composed = [&] {
-        return std::any_of(buffer->pixels, buffer->pixels + 320 * 240,
-                           [](std::uint32_t p) { return p != 0xFF123456u; });
-    };
-
-    // The display's power state comes as a power setting: 0 off, 1 on, 2 dimmed.
-    struct {
-        POWERBROADCAST_SETTING setting;
-        DWORD rest;
-    } display{};
-    display.setting.PowerSetting = {
-        0x6fe69556, 0x704a, 0x47a0, {0x8f, 0x24, 0xc2, 0x8d, 0x93, 0x6f, 0xda, 0x47}};
-    display.setting.DataLength = sizeof(DWORD);
-    const auto displayState = [&](DWORD state) {
-        std::copy_n(reinterpret_cast<const UCHAR*>(&state), sizeof(state), display.setting.Data);
-        EXPECT_EQ(SendMessageW(window, WM_POWERBROADCAST, PBT_POWERSETTINGCHANGE,
-                               reinterpret_cast<LPARAM>(&display)),
-                  TRUE);
-    };
-    const struct {
-        const char* name;
-        std::function<void()> hide, show;
-    } cases[] = {
-        {"display off", [&] { displayState(0); }, [&] { displayState(1); }},
-        {"session locked", [&] { SendMessageW(window, WM_WTSSESSION_CHANGE, WTS_SESSION_LOCK, 1); },
-         [&] { SendMessageW(window, WM_WTSSESSION_CHANGE, WTS_SESSION_UNLOCK, 1); }},
-        {"session disconnected",
-         [&] { SendMessageW(window, WM_WTSSESSION_CHANGE, WTS_REMOTE_DISCONNECT, 1); },
-         [&] { SendMessageW(window, WM_WTSSESSION_CHANGE, WTS_REMOTE_CONNECT, 1); }},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        c.hide();
-        mark();
-        SendMessageW(window, WM_TIMER, 1, 0);
-        paint();
-        drainMessages();
-        EXPECT_FALSE(composed());
-        c.show();
-        paint();
-        EXPECT_TRUE(composed());
-    }
-    displayState(2); // a dimmed display is still seen
-    mark();
-    paint();
-    EXPECT_TRUE(composed());
-}
-
 TEST_F(Frame, WindowEndsOnInputOnlyInARunStartedByWindows) {
     collection = intentions(2);
     started = GetTickCount64();
