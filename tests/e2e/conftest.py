@@ -359,6 +359,31 @@ def wine(request, tmp_path):
     session.close()
 
 
+def wait_for_monitors(session, expected, timeout=40.0):
+    """Waits until Wine reports exactly the expected monitors, on a wine server that then stays,
+    so the program starts with the monitors seen here. Wine reads the monitors once per server and
+    keeps them while it lives: a server that came up before the X server's screens or the X11
+    driver settings were ready goes on reporting one monitor, and only a new server reads them
+    again. Without -p a server ends a few seconds after its last program, and the next one reads
+    the monitors anew."""
+    deadline = time.monotonic() + timeout
+    while True:
+        # No server runs here (the caller or the loop has just ended it): this one stays until
+        # close() ends it with -k.
+        subprocess.run(["wineserver", "-p"], env=session.env, timeout=30)
+        try:
+            seen, _ = session.monitors()
+        except (StopIteration, ValueError, subprocess.TimeoutExpired) as failure:
+            seen = f"no answer from winlist ({type(failure).__name__})"
+        if isinstance(seen, list) and sorted(seen) == sorted(expected):
+            return
+        if time.monotonic() > deadline:
+            pytest.fail(f"Wine did not report the {len(expected)} monitors {expected} within "
+                        f"{timeout:g} s, with its server restarted after each look; it last reported {seen}")
+        session.restart_server()
+        time.sleep(0.5)
+
+
 @pytest.fixture
 def dual_wine(request, tmp_path):
     """Two monitors; the placement of the second defaults to "RightOf", others are chosen with
@@ -382,6 +407,7 @@ def dual_wine(request, tmp_path):
         session.reg_add(r"HKCU\Software\Wine\X11 Driver", "UseXRandR", "REG_SZ", "N")
         session.reg_add(r"HKCU\Software\Wine\X11 Driver", "UseXVidMode", "REG_SZ", "N")
         session.restart_server()
+        wait_for_monitors(session, session.expected_monitors)
     except BaseException:
         session.close()
         raise

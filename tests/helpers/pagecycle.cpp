@@ -2,9 +2,12 @@
 // program can draw them. The display windows are the program's own (startViews, saverProc); only
 // the frame clock is moved on, by setting `started` back, so that hours of page changes pass in
 // minutes.
-//   pagecycle COLLECTION PAGES [FRAMES]   FRAMES frames of each page (default 10)
-// After the first page and then after every sixth it prints "page N" and waits for a line on
-// standard input, so that the memory can be read from outside while the program stands still.
+//   pagecycle COLLECTION PAGES [FRAMES [FIRST]]   FRAMES frames of each page (default 10), FIRST
+//                                                 of the first (default FRAMES)
+// After the first page and then after every sixth it prints "page N frame K" (K frames of that
+// page drawn) and waits for a line on standard input, so that the memory can be read from outside
+// while the program stands still. A longer first page also waits after every FRAMES of its
+// frames, so that growth per frame shows apart from growth per page change.
 // Exit codes: 0 done, 2 usage, 3 the collection could not be read or parsed, 4 no window opened.
 
 #include "screensaver.h"
@@ -18,9 +21,13 @@ namespace {
 
 constexpr double pageSeconds = 34;
 
+// The frames are paintAt's alone, so that their count does not depend on how fast the program's
+// own frame clock ticks: its timer messages are left unanswered. A frame slower than the timer's
+// period would otherwise keep a timer message waiting and this loop busy for ever.
 void pumpMessages() {
     MSG message;
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_TIMER) continue;
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }
@@ -34,8 +41,8 @@ void paintAt(double t) {
     pumpMessages();
 }
 
-void pauseForReading(int page) {
-    std::printf("page %d\n", page);
+void pauseForReading(int page, int frames) {
+    std::printf("page %d frame %d\n", page, frames);
     std::fflush(stdout);
     char line[16];
     std::fgets(line, sizeof line, stdin);
@@ -44,12 +51,17 @@ void pauseForReading(int page) {
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc < 3 || argc > 4) {
-        std::fputs("usage: pagecycle COLLECTION PAGES [FRAMES]\n", stderr);
+    if (argc < 3 || argc > 5) {
+        std::fputs("usage: pagecycle COLLECTION PAGES [FRAMES [FIRST]]\n", stderr);
         return 2;
     }
     const int pages = _wtoi(argv[2]);
     const int frames = argc > 3 ? _wtoi(argv[3]) : 10;
+    const int first = argc > 4 ? _wtoi(argv[4]) : frames;
+    if (pages < 0 || frames < 1 || first < 1) {
+        std::fputs("pagecycle: PAGES must be 0 or more, FRAMES and FIRST 1 or more\n", stderr);
+        return 2;
+    }
     instance = GetModuleHandleW(nullptr);
     Gdiplus::GdiplusStartupInput input;
     ULONG_PTR token = 0;
@@ -61,10 +73,14 @@ int wmain(int argc, wchar_t** argv) {
         startViews(false);
         if (views.empty()) code = 4;
         for (int page = 0; code == 0 && page <= pages; ++page) {
-            // Inside the page, clear of its fades: the rebuild comes with the first frame.
-            for (int frame = 0; frame < frames; ++frame)
-                paintAt(pageSeconds * page + 4 + frame / 30.0);
-            if (page % 6 == 0) pauseForReading(page);
+            // Inside the page, clear of its fades (the first page's frames wrap round within
+            // 20 s of it): the rebuild comes with the first frame.
+            const int count = page == 0 ? first : frames;
+            for (int frame = 1; frame <= count; ++frame) {
+                paintAt(pageSeconds * page + 4 + (frame - 1) % 600 / 30.0);
+                if (page == 0 && frame < count && frame % frames == 0) pauseForReading(page, frame);
+            }
+            if (page % 6 == 0) pauseForReading(page, count);
         }
         closeViews();
     } catch (const std::exception& failure) {

@@ -4,6 +4,7 @@
 #include "screensaver.h"
 
 #include "importpatch.h"
+#include "platform.h"
 
 #include <gtest/gtest.h>
 
@@ -21,10 +22,6 @@ namespace fs = std::filesystem;
 
 const std::string tooLarge = "The file could not be read, or exceeds 30 MB.";
 const std::string unfinished = "Could not finish saving. Your previous collection is unchanged.";
-
-bool underWine() {
-    return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
-}
 
 // The helpers use Win32 directly, so they share no code with the functions they check.
 void writeBytes(const fs::path& file, const std::string& bytes) {
@@ -205,6 +202,7 @@ TEST_F(ReadFile, FileHeldExclusivelyByAnotherHandleCannotBeOpened) {
 
 // Windows refuses to read bytes that another handle has locked; Wine does not enforce such locks.
 TEST_F(ReadFile, LockedBytesAreReportedAsAnIncompleteRead) {
+    ONLY_ON_WINDOWS("Wine lets another handle read bytes that one handle has locked");
     const fs::path file = folder / L"intentions.json";
     writeBytes(file, "{\"intentions\":[]}");
     HANDLE holder = holdOpen(file);
@@ -214,16 +212,17 @@ TEST_F(ReadFile, LockedBytesAreReportedAsAnIncompleteRead) {
     const std::string failure = failureOf([&] { readFile(file); });
     UnlockFileEx(holder, 0, 100, 0, &start);
     CloseHandle(holder);
-    if (!enforced) GTEST_SKIP() << "this system lets locked bytes be read";
+    EXPECT_TRUE(enforced) << "the lock did not keep another handle from reading";
     EXPECT_EQ(failure, "Could not read the entire file.");
 }
 
 // Linux reports 4096 bytes for a kernel status file that holds only a few; Wine passes both on.
 TEST_F(ReadFile, FileYieldingFewerBytesThanItsSizeIsAnIncompleteRead) {
+    ONLY_UNDER_WINE("it reads a Linux kernel status file through Wine's drive Z:");
     const fs::path status = L"Z:\\sys\\devices\\system\\cpu\\online";
     std::error_code failure;
-    if (!underWine() || fs::file_size(status, failure) <= bytesOf(status).size())
-        GTEST_SKIP() << "needs a Linux kernel status file seen through Wine";
+    if (fs::file_size(status, failure) <= bytesOf(status).size())
+        GTEST_SKIP() << "this kernel reports the status file's true size";
     EXPECT_EQ(failureOf([&] { readFile(status); }), "Could not read the entire file.");
 }
 
@@ -318,7 +317,7 @@ TEST_F(AtomicSave, OnlyTransientMoveFailuresAreTriedAgainForOneSecond) {
 }
 
 TEST_F(AtomicSave, ReadOnlyTargetKeepsItsBytes) {
-    if (underWine()) GTEST_SKIP() << "Wine replaces a read-only target; Windows refuses";
+    ONLY_ON_WINDOWS("Wine replaces a read-only target; Windows refuses");
     const fs::path target = folder / L"intentions.json";
     writeBytes(target, "previous");
     SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_READONLY);
@@ -509,7 +508,7 @@ TEST_F(DataFolder, LiesInTheLocalApplicationDataFolder) {
 
 // A moved folder is followed without creating anything; a missing one is reported.
 TEST_F(DataFolder, FollowsAMovedFolderAndReportsAMissingOne) {
-    if (!underWine()) GTEST_SKIP() << "moves the user's folder: only in Wine's throwaway prefix";
+    ONLY_UNDER_WINE("it moves the user's own folder, which only Wine's throwaway prefix may lose");
     const fs::path profile = folder / L"Zoë" / L"AppData" / L"Local";
     fs::create_directories(profile);
     {
