@@ -17,6 +17,7 @@ bool reduced = false;
 bool externalSaver = false;
 bool childPreview = false;
 std::uint64_t started = 0;
+std::chrono::steady_clock::time_point motionOrigin;
 HWND settings = nullptr;
 POINT initialMouse = {0, 0};
 bool showSample = false;
@@ -86,7 +87,8 @@ std::string loadStoredCollection() {
 
 void openSettings(std::uint64_t ownerHandle, const std::string& notice) {
     const UINT dpi = GetDpiForSystem();
-    RECT frame = {0, 0, MulDiv(586, static_cast<int>(dpi), 96), MulDiv(425, static_cast<int>(dpi), 96)};
+    RECT frame = {0, 0, MulDiv(586, static_cast<int>(dpi), 96),
+                  MulDiv(425, static_cast<int>(dpi), 96)};
     const DWORD style = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
     AdjustWindowRectEx(&frame, style, FALSE, 0);
 
@@ -109,8 +111,10 @@ void openPreview(std::uint64_t parentHandle) {
     RECT area{};
     GetClientRect(parent, &area);
     started = GetTickCount64();
-    HWND child = CreateWindowExW(0, L"WishwellSaver", L"", WS_CHILD | WS_VISIBLE, 0, 0, area.right,
-                                 area.bottom, parent, nullptr, instance, reinterpret_cast<LPVOID>(1));
+    motionOrigin = std::chrono::steady_clock::now();
+    HWND child =
+        CreateWindowExW(0, L"WishwellSaver", L"", WS_CHILD | WS_VISIBLE, 0, 0, area.right,
+                        area.bottom, parent, nullptr, instance, reinterpret_cast<LPVOID>(1));
     if (!child) throw std::runtime_error("Could not create the preview.");
     views.push_back(child);
 }
@@ -135,16 +139,12 @@ void startAndRun(const wchar_t* commandLine) {
 
     const wishwell::Command command = wishwell::command(commandLine ? commandLine : L"");
     switch (command.mode) {
-    case wishwell::Mode::configure:
-        openSettings(command.handle, notice);
-        break;
+    case wishwell::Mode::configure: openSettings(command.handle, notice); break;
     case wishwell::Mode::run:
         externalSaver = true;
         startViews(false);
         break;
-    case wishwell::Mode::preview:
-        openPreview(command.handle);
-        break;
+    case wishwell::Mode::preview: openPreview(command.handle); break;
     case wishwell::Mode::invalid:
         throw std::runtime_error(
             "Use /s to run, /c for settings, or /p with a Windows preview window handle.");
