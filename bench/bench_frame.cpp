@@ -96,7 +96,7 @@ void report(const char* what, double value, const char* unit, const char* target
 
 // A display window of the program's own on the whole screen, painted at the frame times the
 // benchmark sets on the display's clock.
-ULONGLONG benchTime = 0;
+double benchTime = 0;
 
 struct Window {
     HWND handle = nullptr;
@@ -110,7 +110,7 @@ struct Window {
     Window& operator=(const Window&) = delete;
     // One frame as the frame timer brings it: the window composes it and copies what changed.
     void paintAt(double t) const {
-        benchTime = started + static_cast<ULONGLONG>(t * 1000);
+        benchTime = t;
         SendMessageW(handle, WM_TIMER, 1, 0);
         UpdateWindow(handle);
     }
@@ -228,8 +228,7 @@ int main(int argc, char** argv) {
     if (GdiplusStartup(&token, &input, nullptr) != Ok) return 1;
     instance = GetModuleHandleW(nullptr);
     registerClasses();
-    tickCount = [] { return benchTime; };
-    started = 1000;
+    motionClock = [] { return benchTime; };
     showSample = false;
     reduced = false;
     {

@@ -2,6 +2,14 @@
 // an off-screen buffer, the hidden cursor and the end of the screensaver on user input. The pause
 // while nobody can see the screen is visibility.cpp's.
 //
+// Only the frame clock composes: a timer message that finds a frame due (frameclock.h) composes it
+// into the back buffer and invalidates what changed. Every paint, the frame clock's and those
+// Windows asks for itself (a host repainting over the preview child, a theme change, a window
+// uncovered or restored), copies its update region from the back buffer, which always holds one
+// whole frame. Windows hands out WM_PAINT before WM_TIMER, so a paint that composed would show a
+// new frame only through Windows' region, and the old frame's ink elsewhere; under Wine the order
+// is the same.
+//
 // The images are placed by the program's own compositor (compositor.h) into a DIB section, with
 // the world transform, the fade of the alpha channel and the prefiltered shrinking that GDI+
 // would apply; Wine's GDI+ resamples transformed images through generic per-pixel code, about
@@ -10,6 +18,7 @@
 
 #include "screensaver.h"
 
+#include "frameclock.h"
 #include "motion.h"
 
 #include <algorithm>
@@ -19,16 +28,26 @@ using namespace Gdiplus;
 using namespace Gdiplus::DllExports;
 
 ULONGLONG (*tickCount)() = [] { return GetTickCount64(); };
+double (*motionClock)() = [] {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - motionOrigin).count();
+};
 
 namespace {
 
 constexpr UINT_PTR frameTimer = 1;
-constexpr UINT framePeriod = 33;      // ms, about 30 frames a second
 constexpr ULONGLONG inputGrace = 801; // ms in which a mouse move or deactivation is ignored
 constexpr LONG mouseSlack = 5;        // pixels a mouse may drift without ending the run
 constexpr wishwell::Pixel black = 0xFF000000u;
 
 // ---- Frame composition -------------------------------------------------------------------------
+
+HBITMAP frameBitmap(const BITMAPINFO& info, void** pixels) {
+    return CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, pixels, nullptr, 0);
+}
+
+HDC frameDc() {
+    return CreateCompatibleDC(nullptr);
+}
 
 std::unique_ptr<BackBuffer> makeBackBuffer(int width, int height) {
     auto buffer = std::make_unique<BackBuffer>();
@@ -42,9 +61,9 @@ std::unique_ptr<BackBuffer> makeBackBuffer(int width, int height) {
     info.bmiHeader.biBitCount = 32;
     info.bmiHeader.biCompression = BI_RGB;
     void* pixels = nullptr;
-    buffer->bitmap.reset(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &pixels, nullptr, 0));
+    buffer->bitmap.reset(createFrameBitmap(info, &pixels));
     if (!buffer->bitmap) return buffer;
-    buffer->dc.reset(CreateCompatibleDC(nullptr));
+    buffer->dc.reset(createFrameDc());
     if (!buffer->dc) return buffer;
     SelectObject(buffer->dc.get(), buffer->bitmap.get());
     buffer->pixels = static_cast<std::uint32_t*>(pixels);
@@ -99,7 +118,8 @@ bool spritesReady(const ViewState& view, const wishwell::Page& page) {
 
 // A page of long texts takes a few hundred milliseconds to build, which would start the next
 // page's fade-in late and abruptly. So in the last 0.8 s before a page change, while the page is
-// fading out, each frame builds one sprite of the next page.
+// fading out, each frame builds one sprite of the next page. A sprite that cannot be built is left
+// to the page change, which fails as a frame of its own: the frame already drawn stays.
 void buildAhead(ViewState& view, const wishwell::Collection& from, double t) {
     constexpr double ahead = 0.8;
     const wishwell::Page now = wishwell::pageAt(t, from.items.size());
@@ -107,8 +127,11 @@ void buildAhead(ViewState& view, const wishwell::Collection& from, double t) {
     if (next == now) return;
     for (std::size_t j = 0; j < next.count; ++j)
         if (!view.sprites.count(next.index[j])) {
-            view.sprites.insert_or_assign(next.index[j],
-                                          preparedSprite(from.items.at(next.index[j])));
+            try {
+                view.sprites.insert_or_assign(next.index[j],
+                                              preparedSprite(from.items.at(next.index[j])));
+            } catch (...) {
+            }
             return;
         }
 }
@@ -144,7 +167,7 @@ void drawPage(ViewState& view, const wishwell::Collection& from, const wishwell:
 // "SAMPLE INTENTIONS" for a frame of that width, drawn once on a transparent image of the
 // frame's lower left corner: the text starts 16 pixels from the left edge and 27 above the
 // bottom, at most 13 pixels high and less than 16 em sizes wide in any face.
-wishwell::PreparedImage renderBanner(int width) {
+wishwell::PreparedImage bannerImage(int width) {
     const int em = static_cast<int>(std::ceil(bannerEmSize(width)));
     const int cornerWidth = std::min(width, 24 + 16 * em);
     const int cornerHeight = 27 + 2 * em;
@@ -170,7 +193,8 @@ wishwell::Area drawSampleBanner(ViewState& view) {
     BackBuffer& target = *view.backBuffer;
     if (view.bannerWidth != target.width) {
         view.banner = renderBanner(target.width);
-        view.bannerWidth = target.width;
+        // A banner that could not be drawn is tried again on the next frame.
+        view.bannerWidth = view.banner.width > 0 ? target.width : 0;
     }
     const wishwell::PreparedImage& banner = view.banner;
     wishwell::Surface surface = surfaceOf(target);
@@ -202,56 +226,70 @@ LRESULT createView(HWND window, LPARAM lParam) {
     }
 }
 
-// Copies what changed from the back buffer to the window: all of it when the frame is new, when
-// Windows asked for more than the frame clock did, and once a second in case the screen lost
-// something without saying so (under Wine, an X server can).
-void showFrame(HDC dc, ViewState& view) {
-    BackBuffer& buffer = *view.backBuffer;
+// Asks Windows to repaint what the frame changed: all of it when the frame is new or follows a
+// black one, and once a second in case the screen lost something without saying so (under Wine,
+// an X server can).
+void invalidateChanged(HWND window, ViewState& view) {
     if (view.wholeFrame || ++view.framesSinceWhole >= 30) {
-        BitBlt(dc, 0, 0, buffer.width, buffer.height, buffer.dc.get(), 0, 0, SRCCOPY);
+        InvalidateRect(window, nullptr, FALSE);
         view.wholeFrame = false;
         view.framesSinceWhole = 0;
         return;
     }
     if (view.changed.empty()) return;
-    owners::GdiRegion region(CreateRectRgn(0, 0, 0, 0));
-    wishwell::Area bounds;
+    const owners::GdiRegion region(CreateRectRgn(0, 0, 0, 0));
     for (const wishwell::Area& area : view.changed) {
         const owners::GdiRegion part(CreateRectRgn(area.left, area.top, area.right, area.bottom));
         CombineRgn(region.get(), region.get(), part.get(), RGN_OR);
-        bounds = wishwell::unite(bounds, area);
     }
-    ExtSelectClipRgn(dc, region.get(), RGN_AND);
-    BitBlt(dc, bounds.left, bounds.top, bounds.right - bounds.left, bounds.bottom - bounds.top,
-           buffer.dc.get(), bounds.left, bounds.top, SRCCOPY);
-    SelectClipRgn(dc, nullptr);
+    InvalidateRgn(window, region.get(), FALSE);
 }
 
-void paintFrame(HWND window) {
-    owners::PaintScope paint(window);
-    ViewState* view = viewOf(window);
-    if (!view || !visible(*view)) return;
+// Composes the frame at the motion's time t and asks for what changed to be shown.
+void composeAt(HWND window, ViewState& view, double t) {
+    view.lastFrame = t;
     try {
         RECT area{};
         GetClientRect(window, &area);
-        const auto elapsed = static_cast<std::int64_t>(tickCount() - started);
-        const double t = static_cast<double>(elapsed) / 1000.0;
-        if (composeFrame(*view, area.right, area.bottom, t)) showFrame(paint.dc(), *view);
+        if (composeFrame(view, area.right, area.bottom, t)) invalidateChanged(window, view);
     } catch (...) {
         // Black for this frame; the next one tries again, rebuilding the sprites if need be.
-        FillRect(paint.dc(), &paint.paint().rcPaint,
-                 static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
-        view->wholeFrame = true;
+        if (BackBuffer* buffer = view.backBuffer.get(); buffer && buffer->pixels)
+            std::fill_n(buffer->pixels, static_cast<std::size_t>(buffer->width) * buffer->height,
+                        black);
+        view.drawn.clear();
+        view.changed.clear();
+        view.wholeFrame = true;
+        InvalidateRect(window, nullptr, FALSE);
     }
 }
 
-// The frame clock asks for the whole window; whatever Windows asked for before that is painted
-// whole.
-void frameDue(HWND window) {
+// The timer fires on every second default tick, or every 31 or 32 ms on a finer one and under
+// Wine (frameclock.h); a firing brings a frame when one is due. The motion's time is read afresh
+// for every frame, never accumulated, from a clock whose origin all windows share, so every
+// monitor shows the same phase.
+void timerFired(HWND window) {
     ViewState* view = viewOf(window);
-    if (view && !visible(*view)) return;
-    if (view && GetUpdateRect(window, nullptr, FALSE)) view->wholeFrame = true;
-    InvalidateRect(window, nullptr, FALSE);
+    if (!view || !visible(*view)) return;
+    const double t = motionClock();
+    if (wishwell::frameDue(view->lastFrame, t)) composeAt(window, *view, t);
+}
+
+// Shows the frame already drawn wherever Windows asks, the frame clock included; black where there
+// is none. A window's first frame comes with its first paint, there being nothing yet to show.
+void paintFrame(HWND window) {
+    ViewState* view = viewOf(window);
+    if (view && !view->backBuffer && visible(*view)) composeAt(window, *view, motionClock());
+    const owners::PaintScope paint(window);
+    const RECT& asked = paint.paint().rcPaint;
+    const BackBuffer* buffer = view ? view->backBuffer.get() : nullptr;
+    if (!buffer || !buffer->pixels) {
+        FillRect(paint.dc(), &asked, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+        return;
+    }
+    // The paint's device context is clipped to the update region.
+    BitBlt(paint.dc(), asked.left, asked.top, asked.right - asked.left, asked.bottom - asked.top,
+           buffer->dc.get(), asked.left, asked.top, SRCCOPY);
 }
 
 bool afterGrace() {
@@ -278,10 +316,16 @@ void releaseView(HWND window) {
 
 } // namespace
 
+HBITMAP (*createFrameBitmap)(const BITMAPINFO& info, void** pixels) = frameBitmap;
+HDC (*createFrameDc)() = frameDc;
+wishwell::PreparedImage (*renderBanner)(int width) = bannerImage;
+
 bool composeFrame(ViewState& view, int width, int height, double t) {
     if (width < 1 || height < 1) return false;
     GdiFlush(); // the last frame's copy to the screen must be done before the pixels change
-    if (!view.backBuffer || view.backBuffer->width != width || view.backBuffer->height != height) {
+    // A back buffer that could not be made is made again.
+    if (!view.backBuffer || !view.backBuffer->pixels || view.backBuffer->width != width ||
+        view.backBuffer->height != height) {
         view.backBuffer.reset();
         view.backBuffer = makeBackBuffer(width, height);
         view.drawn.clear();
@@ -311,7 +355,11 @@ bool composeFrame(ViewState& view, int width, int height, double t) {
 }
 
 void startFrameClock(HWND window) {
-    SetTimer(window, frameTimer, framePeriod, nullptr);
+    SetTimer(window, frameTimer, wishwell::frameTimerPeriod, nullptr);
+    // A window seen again shows its frame at once in the motion's proper phase; a new one composes
+    // its first frame when it is first painted.
+    if (ViewState* view = viewOf(window); view && view->backBuffer)
+        composeAt(window, *view, motionClock());
 }
 
 void stopFrameClock(HWND window) {
@@ -321,7 +369,7 @@ void stopFrameClock(HWND window) {
 LRESULT CALLBACK saverProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_CREATE: return createView(window, lParam);
-    case WM_TIMER: frameDue(window); return 0;
+    case WM_TIMER: timerFired(window); return 0;
     case WM_PAINT: paintFrame(window); return 0;
     case WM_ERASEBKGND: return 1; // every frame covers the whole client area
     case WM_SETCURSOR:

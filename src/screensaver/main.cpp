@@ -17,6 +17,7 @@ bool reduced = false;
 bool externalSaver = false;
 bool childPreview = false;
 std::uint64_t started = 0;
+std::chrono::steady_clock::time_point motionOrigin;
 HWND settings = nullptr;
 POINT initialMouse = {0, 0};
 bool showSample = false;
@@ -107,8 +108,10 @@ void openPreview(std::uint64_t parentHandle) {
     RECT area{};
     GetClientRect(parent, &area);
     started = GetTickCount64();
-    HWND child = CreateWindowExW(0, L"WishwellSaver", L"", WS_CHILD | WS_VISIBLE, 0, 0, area.right,
-                                 area.bottom, parent, nullptr, instance, reinterpret_cast<LPVOID>(1));
+    motionOrigin = std::chrono::steady_clock::now();
+    HWND child =
+        CreateWindowExW(0, L"WishwellSaver", L"", WS_CHILD | WS_VISIBLE, 0, 0, area.right,
+                        area.bottom, parent, nullptr, instance, reinterpret_cast<LPVOID>(1));
     if (!child) throw std::runtime_error("Could not create the preview.");
     // On a right-to-left Windows the Display settings page may be mirrored, and a child takes its
     // parent's layout (Wine does so too): the frames copied into a mirrored window would be
@@ -137,16 +140,12 @@ void startAndRun(const wchar_t* commandLine) {
 
     const wishwell::Command command = wishwell::command(commandLine ? commandLine : L"");
     switch (command.mode) {
-    case wishwell::Mode::configure:
-        openSettings(command.handle, notice);
-        break;
+    case wishwell::Mode::configure: openSettings(command.handle, notice); break;
     case wishwell::Mode::run:
         externalSaver = true;
         startViews(false);
         break;
-    case wishwell::Mode::preview:
-        openPreview(command.handle);
-        break;
+    case wishwell::Mode::preview: openPreview(command.handle); break;
     case wishwell::Mode::invalid:
         throw std::runtime_error(
             "Use /s to run, /c for settings, or /p with a Windows preview window handle.");

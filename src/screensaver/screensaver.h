@@ -7,6 +7,8 @@
 
 #include "collection.h"
 
+#include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -18,20 +20,21 @@ struct Page;
 
 // ---- Process-wide globals (defined in main.cpp) ----------------------------------------------
 extern HINSTANCE instance;
-extern std::filesystem::path directory;      // the data folder
-extern wishwell::Collection collection;      // the active collection
+extern std::filesystem::path directory;        // the data folder
+extern wishwell::Collection collection;        // the active collection
 extern wishwell::Collection previewCollection; // the samples, refilled whenever views open
-extern std::vector<HWND> views;              // open display windows, in creation order
-extern bool reduced;                         // reduced motion
-extern bool externalSaver;                   // started with /s: closing the views ends the program
-extern bool childPreview;                    // started with /p: closing the views ends the program
-extern std::uint64_t started;                // GetTickCount64() when the views opened
-extern HWND settings;                        // the settings window while it exists
-extern POINT initialMouse;                   // the cursor when the views opened
-extern bool showSample;                      // draw previewCollection instead of collection
-extern bool closing;                         // closeViews is running
-extern HFONT uiFont;                         // the settings window's font
-extern HWND statusLabel;                     // the settings window's status line
+extern std::vector<HWND> views;                // open display windows, in creation order
+extern bool reduced;                           // reduced motion
+extern bool externalSaver;    // started with /s: closing the views ends the program
+extern bool childPreview;     // started with /p: closing the views ends the program
+extern std::uint64_t started; // GetTickCount64() when the views opened
+extern std::chrono::steady_clock::time_point motionOrigin; // the steady clock at the same moment
+extern HWND settings;                                      // the settings window while it exists
+extern POINT initialMouse;                                 // the cursor when the views opened
+extern bool showSample;  // draw previewCollection instead of collection
+extern bool closing;     // closeViews is running
+extern HFONT uiFont;     // the settings window's font
+extern HWND statusLabel; // the settings window's status line
 
 // ---- Text and messages (main.cpp) ----------------------------------------------------------
 // UTF-8 to UTF-16; raises "Invalid UTF-8 text." for anything that is not well-formed UTF-8.
@@ -54,8 +57,11 @@ void closeViews();
 
 // ---- Display window (display.cpp) ----------------------------------------------------------
 LRESULT CALLBACK saverProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-// The clock of the frames and of the input grace period: GetTickCount64, unless a test fixes it.
+// The clock of the input grace period: GetTickCount64, unless a test fixes it.
 extern ULONGLONG (*tickCount)();
+// The motion's time in seconds: the steady clock since motionOrigin, unless a test or a benchmark
+// sets it. All display windows read it, so every monitor shows the same phase.
+extern double (*motionClock)();
 
 // ---- Settings window (settings.cpp) ---------------------------------------------------------
 LRESULT CALLBACK settingsProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -150,6 +156,7 @@ struct ViewState {
     std::vector<wishwell::Area> changed;
     bool wholeFrame = true; // copy the whole frame next time: it is new, or the screen lost it
     int framesSinceWhole = 0;
+    double lastFrame = -HUGE_VAL;   // the motion's time of the last frame composed
     wishwell::PreparedImage banner; // "SAMPLE INTENTIONS" for a frame bannerWidth wide
     int bannerWidth = 0;
     bool displayOff = false;   // Windows has switched the session's display off
@@ -163,9 +170,16 @@ struct ViewState {
 // view's back buffer. False when there is nothing to show: an empty area or no back buffer.
 bool composeFrame(ViewState& view, int width, int height, double t);
 
-// The display's frame timer: started when a window is made and whenever it can be seen again.
+// The display's frame timer: started when a window is made and whenever it can be seen again,
+// then with a frame at once.
 void startFrameClock(HWND window);
 void stopFrameClock(HWND window);
+
+// What makes a frame's back buffer and its banner, unless a test makes them fail.
+extern HBITMAP (*createFrameBitmap)(const BITMAPINFO& info, void** pixels);
+extern HDC (*createFrameDc)();
+// "SAMPLE INTENTIONS" for a frame of that width; empty when it could not be drawn.
+extern wishwell::PreparedImage (*renderBanner)(int width);
 
 // ---- Who can see a display window (visibility.cpp) -----------------------------------------
 bool visible(const ViewState& view);

@@ -6,6 +6,7 @@ void startViews(bool sample) {
     showSample = sample;
     previewCollection = wishwell::samples();
     started = GetTickCount64();
+    motionOrigin = std::chrono::steady_clock::now();
     GetCursorPos(&initialMouse);
     if (settings) {
         EnableWindow(settings, FALSE);
@@ -19,10 +20,10 @@ void startViews(bool sample) {
 }
 
 BOOL CALLBACK createMonitor(HMONITOR, HDC, LPRECT rect, LPARAM) {
-    HWND window = CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, L"WishwellSaver",
-                                  L"Wishwell Lumiary", WS_POPUP, rect->left, rect->top,
-                                  rect->right - rect->left, rect->bottom - rect->top, nullptr,
-                                  nullptr, instance, nullptr);
+    HWND window =
+        CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, L"WishwellSaver", L"Wishwell Lumiary",
+                        WS_POPUP, rect->left, rect->top, rect->right - rect->left,
+                        rect->bottom - rect->top, nullptr, nullptr, instance, nullptr);
     if (!window) return TRUE; // that monitor stays uncovered; the others still open
     // No exception may leave this callback into EnumDisplayMonitors: Wine drops it there, and
     // Windows promises nothing about unwinding through its own frames. A window that views cannot

@@ -1,7 +1,7 @@
 // Soak helper: the full-screen run of a stored collection, its pages turned as fast as the
 // program can draw them. The display windows are the program's own (startViews, saverProc); only
-// the frame clock is moved on, by setting `started` back, so that hours of page changes pass in
-// minutes.
+// the frame clock is moved on, by setting the motion's origin back, so that hours of page changes
+// pass in minutes.
 //   pagecycle COLLECTION PAGES [FRAMES [FIRST]]   FRAMES frames of each page (default 10), FIRST
 //                                                 of the first (default FRAMES)
 // After the first page and then after every sixth it prints "page N frame K" (K frames of that
@@ -33,11 +33,15 @@ void pumpMessages() {
     }
 }
 
-// Paints every display window at frame time t, as the frame timer would.
+// Composes and paints every display window at frame time t, as the frame timer would.
 void paintAt(double t) {
-    started = GetTickCount64() - static_cast<std::uint64_t>(t * 1000.0);
-    for (HWND window : views)
-        RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+    motionOrigin = std::chrono::steady_clock::now() -
+                   std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                       std::chrono::duration<double>(t));
+    for (HWND window : views) {
+        SendMessageW(window, WM_TIMER, 1, 0);
+        UpdateWindow(window);
+    }
     pumpMessages();
 }
 

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <functional>
@@ -106,6 +107,16 @@ std::uint64_t inkOf(const BackBuffer& buffer) {
     return sum;
 }
 
+// A motion clock that stands where a test puts it, for as long as the test runs.
+double motionTime = 0;
+struct FixedMotion {
+    decltype(motionClock) running = motionClock;
+    FixedMotion() {
+        motionClock = [] { return motionTime; };
+    }
+    ~FixedMotion() { motionClock = running; }
+};
+
 TEST_F(Frame, EmptyAreaComposesNothing) {
     collection = intentions(3);
     const std::pair<int, int> sizes[] = {{0, 100}, {100, 0}, {-5, 10}, {0, 0}};
@@ -194,7 +205,10 @@ TEST_F(Frame, FailedRebuildKeepsTheOldPageAndRetries) {
     ASSERT_TRUE(composeFrame(view, 320, 240, 1.0));
     EXPECT_EQ(view.shown.size(), 3u);
 
-    // In the window the failure stays inside the paint, which shows black and tries again.
+    // In the window the failure stays inside the frame, which shows black, and the next frame
+    // tries again.
+    const FixedMotion clock;
+    motionTime = 1.0;
     collection.items[1].text = "I am \xFF whole.";
     HWND window = openWindow(false);
     ASSERT_TRUE(window);
@@ -202,8 +216,8 @@ TEST_F(Frame, FailedRebuildKeepsTheOldPageAndRetries) {
     ASSERT_TRUE(recordOf(window));
     EXPECT_TRUE(recordOf(window)->shown.empty());
     collection.items[1].text = "I am whole.";
-    InvalidateRect(window, nullptr, FALSE);
-    SendMessageW(window, WM_PAINT, 0, 0);
+    motionTime = 1.04;
+    SendMessageW(window, WM_TIMER, 1, 0);
     EXPECT_EQ(recordOf(window)->shown.size(), 3u);
 }
 
@@ -452,6 +466,191 @@ TEST_F(Frame, WindowEndsOnInputOnlyInARunStartedByWindows) {
     SendMessageW(window, WM_CLOSE, 0, 0);
     EXPECT_FALSE(IsWindow(window));
     EXPECT_TRUE(drainMessages()) << "destroying the preview child ends the program";
+}
+
+// Makes one of the frame's Windows objects fail once, then gives it back.
+int failuresLeft = 0;
+decltype(createFrameBitmap) realBitmap = createFrameBitmap;
+decltype(createFrameDc) realDc = createFrameDc;
+decltype(renderBanner) realBanner = renderBanner;
+
+TEST_F(Frame, AFrameThatFailedIsTriedAgain) {
+    const struct {
+        const char* name;
+        std::function<void()> fail;
+        bool composed; // what the failing frame gives
+    } cases[] = {
+        {"the back buffer's bitmap",
+         [] {
+             createFrameBitmap = [](const BITMAPINFO& info, void** pixels) {
+                 return failuresLeft-- > 0 ? nullptr : realBitmap(info, pixels);
+             };
+         },
+         false},
+        {"the back buffer's device context",
+         [] { createFrameDc = [] { return failuresLeft-- > 0 ? nullptr : realDc(); }; }, false},
+        {"the banner",
+         [] {
+             renderBanner = [](int width) {
+                 return failuresLeft-- > 0 ? wishwell::PreparedImage() : realBanner(width);
+             };
+         },
+         true},
+    };
+    constexpr int width = 320, height = 240;
+    const std::size_t count = static_cast<std::size_t>(width) * height;
+    collection = intentions(3, true);
+    ViewState fresh;
+    ASSERT_TRUE(composeFrame(fresh, width, height, 2.0));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        view = ViewState();
+        failuresLeft = 1;
+        c.fail();
+        EXPECT_EQ(composeFrame(view, width, height, 1.0), c.composed);
+        EXPECT_EQ(failuresLeft, 0);
+        EXPECT_TRUE(composeFrame(view, width, height, 2.0));
+        createFrameBitmap = realBitmap;
+        createFrameDc = realDc;
+        renderBanner = realBanner;
+        ASSERT_TRUE(view.backBuffer && view.backBuffer->pixels);
+        EXPECT_TRUE(std::equal(fresh.backBuffer->pixels, fresh.backBuffer->pixels + count,
+                               view.backBuffer->pixels));
+    }
+
+    // A sprite of the next page that cannot be built ahead leaves the frame drawn, and is built
+    // with the page change.
+    SCOPED_TRACE("a sprite built ahead");
+    collection = intentions(13);
+    collection.items[12].text = "I am \xFF whole.";
+    view = ViewState();
+    ASSERT_TRUE(composeFrame(view, width, height, 31.4));
+    EXPECT_NO_THROW(EXPECT_TRUE(composeFrame(view, width, height, 31.5)));
+    EXPECT_EQ(view.sprites.count(12), 0u);
+    fresh = ViewState();
+    ASSERT_TRUE(composeFrame(fresh, width, height, 31.5));
+    EXPECT_GT(inkOf(*fresh.backBuffer), 0u);
+    EXPECT_TRUE(std::equal(fresh.backBuffer->pixels, fresh.backBuffer->pixels + count,
+                           view.backBuffer->pixels));
+    collection.items[12].text = "I am whole.";
+    ASSERT_TRUE(composeFrame(view, width, height, 32.1));
+    EXPECT_EQ(view.shown.front(), 12u);
+}
+
+// What the window shows, read back from its own pixels, as 0x00RRGGBB from the top down.
+std::vector<std::uint32_t> pixelsOf(HWND window, int width, int height) {
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    const owners::GdiBitmap bitmap(
+        CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    const owners::MemoryDc dc(CreateCompatibleDC(nullptr));
+    SelectObject(dc.get(), bitmap.get());
+    HDC screen = GetDC(window);
+    BitBlt(dc.get(), 0, 0, width, height, screen, 0, 0, SRCCOPY);
+    ReleaseDC(window, screen);
+    GdiFlush();
+    std::vector<std::uint32_t> pixels(static_cast<const std::uint32_t*>(bits),
+                                      static_cast<const std::uint32_t*>(bits) +
+                                          static_cast<std::size_t>(width) * height);
+    for (std::uint32_t& p : pixels)
+        p &= 0xFFFFFF;
+    return pixels;
+}
+
+TEST_F(Frame, TheWindowShowsOneWholeFrameAtATime) {
+    // A window on its own frame clock, with the message loop running and nothing painted by hand.
+    // After every paint the window shows the back buffer, also when Windows asks for part of it
+    // (as a host repainting over the preview, or an uncovered window, does) and hands out that
+    // paint before the next timer message.
+    constexpr int width = 320, height = 240;
+    constexpr std::size_t bound = 3 * wishwell::pageCapacity + 1; // every copy, and the banner
+    collection = intentions(8, true);
+    HWND window = CreateWindowExW(0, L"WishwellSaver", L"", WS_POPUP | WS_VISIBLE, 0, 0, width,
+                                  height, nullptr, nullptr, instance, nullptr);
+    ASSERT_TRUE(window);
+    views.push_back(window);
+    const ViewState* record = recordOf(window);
+    ASSERT_TRUE(record);
+    const auto mismatches = [&] {
+        const std::vector<std::uint32_t> shown = pixelsOf(window, width, height);
+        std::size_t wrong = 0;
+        for (std::size_t i = 0; i < shown.size(); ++i)
+            wrong += shown[i] != (record->backBuffer->pixels[i] & 0xFFFFFF);
+        return wrong;
+    };
+    using namespace std::chrono;
+    int frames = 0, paintsChecked = 0;
+    double lastSeen = record->lastFrame;
+    bool failed = false;
+    // Runs the loop as GetMessage would until done() or the deadline; checks the window after
+    // every paint that left nothing more to paint, when check is set.
+    const auto run = [&](bool check, const std::function<bool()>& done) {
+        const auto deadline = steady_clock::now() + seconds(8);
+        auto nextRequest = steady_clock::now() + milliseconds(110);
+        MSG message;
+        while (!failed && !done() && steady_clock::now() < deadline) {
+            if (check && steady_clock::now() >= nextRequest) {
+                const RECT part = {40 + frames % 7 * 20, 30, 200, 170};
+                InvalidateRect(window, &part, FALSE); // Windows' own repaint of part of it
+                nextRequest += milliseconds(110);
+            }
+            if (!PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+                MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+                continue;
+            }
+            DispatchMessageW(&message);
+            if (record->lastFrame != lastSeen) {
+                ++frames;
+                lastSeen = record->lastFrame;
+                if (record->drawn.size() > bound || record->changed.size() > 2 * bound) {
+                    ADD_FAILURE() << "frame " << frames << " clears and copies "
+                                  << record->changed.size() << " areas";
+                    failed = true;
+                }
+            }
+            if (check && message.message == WM_PAINT && !GetUpdateRect(window, nullptr, FALSE)) {
+                ++paintsChecked;
+                if (const std::size_t wrong = mismatches()) {
+                    ADD_FAILURE() << wrong << " pixels differ from the frame after "
+                                  << paintsChecked << " paints, " << frames << " frames";
+                    failed = true;
+                }
+            }
+        }
+    };
+    const auto start = steady_clock::now();
+    run(true, [&] { return steady_clock::now() - start >= milliseconds(2500); });
+    ASSERT_FALSE(failed);
+    const double rate = frames / duration<double>(steady_clock::now() - start).count();
+    EXPECT_GE(rate, 15) << "frames a second";
+    EXPECT_LE(rate, 36) << "frames a second";
+    EXPECT_GT(paintsChecked, 50);
+    // The screen loses what it showed and does not say so: within 30 frames it shows the frame
+    // again.
+    HDC dc = GetDC(window);
+    const RECT all = {0, 0, width, height};
+    FillRect(dc, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+    ReleaseDC(window, dc);
+    GdiFlush();
+    const int lost = frames;
+    run(false, [&] { return frames > lost + 30 && !GetUpdateRect(window, nullptr, FALSE); });
+    EXPECT_GT(frames, lost + 30);
+    EXPECT_EQ(mismatches(), 0u) << "the screen kept what it lost";
+
+    // Over hundreds of frames, a frame clears and copies only what the one before drew and what
+    // it draws itself.
+    view = ViewState();
+    for (int frame = 0; frame < 300; ++frame) {
+        ASSERT_TRUE(composeFrame(view, width, height, frame / 30.0));
+        ASSERT_LE(view.drawn.size(), bound) << frame;
+        ASSERT_LE(view.changed.size(), 2 * bound) << frame;
+    }
 }
 
 } // namespace

@@ -1,0 +1,9 @@
+#include "frameclock.h"
+
+namespace wishwell {
+
+bool frameDue(double last, double now) {
+    return now < last || now - last >= frameGap;
+}
+
+} // namespace wishwell
