@@ -66,11 +66,22 @@ Area supersample(Surface& surface, const PreparedImage& image, const Geometry& g
 
 } // namespace
 
-const bool processorHasAvx2 = [] {
+bool processorRuns(Kernel set) {
+    // Read once, before the first check: kernel's initialiser may run before the library's own.
+    // GCC's check for AVX2 also asks whether the operating system saves the AVX state.
     __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") != 0;
-}();
-bool useAvx2 = processorHasAvx2;
+    switch (set) {
+    case Kernel::sse2: return true;
+    case Kernel::sse41:
+        return __builtin_cpu_supports("ssse3") != 0 && __builtin_cpu_supports("sse4.1") != 0;
+    case Kernel::avx2: return __builtin_cpu_supports("avx2") != 0;
+    }
+    return false;
+}
+
+Kernel kernel = processorRuns(Kernel::avx2)    ? Kernel::avx2
+                : processorRuns(Kernel::sse41) ? Kernel::sse41
+                                               : Kernel::sse2;
 
 Area drawImage(Surface& surface, const PreparedImage& image, const Placement& at, double opacity,
                Workspace& work) {
@@ -114,9 +125,12 @@ Area drawImage(Surface& surface, const PreparedImage& image, const Placement& at
     between.marks = work.marks.data();
 
     const Copy copy{image, g, down, across, amount, area.top, count};
-    // Footprints of up to four taps, which is all of them from a third of the size up, go
-    // through the AVX2 kernel where the processor has it.
-    if (useAvx2 && down <= 3 && across <= 3) return passesAvx2(surface, copy, work, between);
+    // Footprints of up to four taps, which is all of them from a third of the size up, go through
+    // the wider kernels; the SSE2 ones take any footprint.
+    if (down <= 3 && across <= 3) {
+        if (kernel == Kernel::avx2) return passesAvx2(surface, copy, work, between);
+        if (kernel == Kernel::sse41) return passesSse41(surface, copy, work, between);
+    }
     return passesSse2(surface, copy, work, between);
 }
 
