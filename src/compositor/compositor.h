@@ -104,6 +104,12 @@ bool processorRuns(Kernel set);
 // sets another that it runs.
 extern Kernel kernel;
 
+// Lays an image of width x height pixels whose rows lie stride pixels apart over the surface,
+// pixel for pixel with its top left corner at (left, top), source over; what lies off the surface
+// is left out. Returns the pixels it may have changed.
+Area layImage(Surface& surface, const Pixel* pixels, int width, int height, std::ptrdiff_t stride,
+              int left, int top);
+
 // Sets every pixel of the areas (clipped to the surface) to colour, each once however the areas
 // overlap.
 void fillAreas(Surface& surface, const std::vector<Area>& areas, Pixel colour);

@@ -12,20 +12,28 @@ using namespace engine;
 namespace {
 
 // An image neither scaled nor turned, with its top left corner on a pixel's corner, laid over
-// the surface pixel for pixel, its alpha scaled by amount.
-Area layImage(Surface& surface, const PreparedImage& image, int left, int top, double amount) {
+// the surface pixel for pixel, its alpha scaled by amount: a piece of a row at a time, so that a
+// frame does not allocate.
+Area layPrepared(Surface& surface, const PreparedImage& image, int left, int top, double amount) {
     const Area area =
         clip({left, top, left + image.width, top + image.height}, surface.width, surface.height);
     const int scale = static_cast<int>(amount * 256 + 0.5);
+    constexpr int piece = 64;
+    Pixel faded[piece];
     for (int Y = area.top; Y < area.bottom; ++Y)
-        for (int X = area.left; X < area.right; ++X) {
-            const std::uint8_t* at =
-                image.planes.data() + 4 * (X - left) * image.planeLength + columnBorder + (Y - top);
-            Pixel value = 0;
-            for (int c = 0; c < 4; ++c)
-                value |= static_cast<Pixel>((at[c * image.planeLength] * scale + 128) >> 8)
-                         << (8 * c);
-            layOver(surface.pixels + Y * surface.stride + X, value);
+        for (int X = area.left; X < area.right; X += piece) {
+            const int count = std::min(piece, area.right - X);
+            for (int k = 0; k < count; ++k) {
+                const std::uint8_t* at = image.planes.data() +
+                                         4 * (X + k - left) * image.planeLength + columnBorder +
+                                         (Y - top);
+                Pixel value = 0;
+                for (int c = 0; c < 4; ++c)
+                    value |= static_cast<Pixel>((at[c * image.planeLength] * scale + 128) >> 8)
+                             << (8 * c);
+                faded[k] = value;
+            }
+            layRow(surface.pixels + Y * surface.stride + X, faded, count);
         }
     return area;
 }
@@ -105,7 +113,7 @@ Area drawImage(Surface& surface, const PreparedImage& image, const Placement& at
     if (isEmpty(area)) return {};
     const double left = g.x - g.cu, top = g.y - g.cv;
     if (g.kx == 1 && g.ky == 1 && g.s == 0 && left == std::floor(left) && top == std::floor(top))
-        return layImage(surface, image, static_cast<int>(left), static_cast<int>(top), amount);
+        return layPrepared(surface, image, static_cast<int>(left), static_cast<int>(top), amount);
 
     const double down = 1 / (g.ky * g.c);
     const double across = g.c / g.kx;

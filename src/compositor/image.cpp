@@ -94,6 +94,16 @@ PreparedImage prepareImage(const Pixel* pixels, int width, int height, std::ptrd
     return image;
 }
 
+Area layImage(Surface& surface, const Pixel* pixels, int width, int height, std::ptrdiff_t stride,
+              int left, int top) {
+    if (!surface.pixels || !pixels || width < 1 || height < 1) return {};
+    const Area area = clip({left, top, left + width, top + height}, surface.width, surface.height);
+    for (int Y = area.top; Y < area.bottom; ++Y)
+        engine::layRow(surface.pixels + Y * surface.stride + area.left,
+                       pixels + (Y - top) * stride + (area.left - left), area.right - area.left);
+    return area;
+}
+
 void fillAreas(Surface& surface, const std::vector<Area>& areas, Pixel colour) {
     std::vector<Area> inside;
     int top = surface.height, bottom = 0;

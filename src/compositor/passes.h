@@ -87,6 +87,9 @@ inline void layOver(Pixel* target, Pixel source) {
     *target = static_cast<Pixel>(_mm_cvtsi128_si32(out));
 }
 
+// Source over along a row: count pixels from source laid over as many at target.
+void layRow(Pixel* target, const Pixel* source, int count);
+
 // Only called for positions near the image, never below -positionOffset.
 inline std::int64_t fixedPosition(double position) {
     return static_cast<std::int64_t>(

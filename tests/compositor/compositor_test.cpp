@@ -341,6 +341,49 @@ TEST(Compositor, PlacesTurnsStacksAndFadesEachCopy) {
     }
 }
 
+TEST(Compositor, LaysAnImageOverPixelForPixelWhereverItLies) {
+    // An image of every alpha, from none to full, laid at whole-pixel offsets inside and partly
+    // off each edge of a surface wider than tall: each pixel it covers becomes source +
+    // target (255 - alpha) / 255, rounded, and nothing else changes.
+    Picture image = blank(7, 5);
+    for (int y = 0; y < 5; ++y)
+        for (int x = 0; x < 7; ++x) {
+            const int alpha = (x * 5 + y) * 255 / 34;
+            image.pixels[y * 7 + x] = static_cast<Pixel>(alpha) << 24 |
+                                      static_cast<Pixel>(alpha * x / 6) << 16 |
+                                      static_cast<Pixel>(alpha / 2) << 8 | (y % 2 ? alpha : 0);
+        }
+    const struct {
+        int left, top;
+        Area area;
+    } cases[] = {{3, 1, {3, 1, 10, 6}},  {-4, -2, {0, 0, 3, 3}}, {10, 3, {10, 3, 14, 8}},
+                 {5, -3, {5, 0, 12, 2}}, {2, 6, {2, 6, 9, 8}},   {14, 0, {}}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.left << ", " << c.top);
+        Picture frame = blank(14, 8);
+        for (std::size_t n = 0; n < frame.pixels.size(); ++n)
+            frame.pixels[n] = 0xFF000000u | static_cast<Pixel>(n * 0x030507u);
+        const std::vector<Pixel> before = frame.pixels;
+        wishwell::Surface surface = frame.surface();
+        EXPECT_EQ(wishwell::layImage(surface, image.pixels.data(), 7, 5, 7, c.left, c.top), c.area);
+        for (int y = 0; y < 8; ++y)
+            for (int x = 0; x < 14; ++x) {
+                const Pixel old = before[y * 14 + x];
+                Pixel expected = old;
+                if (x >= c.left && x < c.left + 7 && y >= c.top && y < c.top + 5) {
+                    const Pixel s = image.at(x - c.left, y - c.top);
+                    const int keep = 255 - static_cast<int>(s >> 24);
+                    expected = 0;
+                    for (int k = 0; k < 4; ++k)
+                        expected |= static_cast<Pixel>(std::min(
+                                        255, channel(s, k) + (channel(old, k) * keep + 127) / 255))
+                                    << (8 * k);
+                }
+                EXPECT_EQ(frame.at(x, y), expected) << x << ", " << y;
+            }
+    }
+}
+
 TEST(Compositor, DrawsNothingWhereThereIsNothingToDraw) {
     Picture image = detailed();
     const auto prepared = wishwell::prepareImage(image.pixels.data(), 64, 48, 64);
