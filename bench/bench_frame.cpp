@@ -1,8 +1,9 @@
 // Frame cost of the display on its one thread, at 1920 x 1080 and 3840 x 2160, for a page of 12
 // sample-like intentions and the same page with texts of about 380 bytes: frames composed and
 // shown, their processor time, the share spent clearing and copying to the screen, the sprite
-// rebuild at a page change and the longest frame across one; and, once, the straightforward GDI+
-// path for comparison.
+// rebuild at a page change and the longest frame across one; both pages' frames again with the
+// compositor's SSE4.1 and SSE2 kernels, as processors without AVX2 draw them; and, once, the
+// straightforward GDI+ path for comparison.
 //   tools/wine-run build/windows/bench_frame.exe [frames]
 
 #include "screensaver.h"

@@ -246,11 +246,12 @@ TEST_F(Frame, CopiesLandWhereGdiplusPutsThem) {
         ~Chosen() { wishwell::kernel = kernel; }
     } chosen;
     using wishwell::Kernel;
-    for (const Kernel kernel : {Kernel::sse2, Kernel::sse41, Kernel::avx2})
+    for (const auto& [kernel, name] :
+         {std::pair{Kernel::sse2, "SSE2"}, {Kernel::sse41, "SSE4.1"}, {Kernel::avx2, "AVX2"}})
     for (const auto& c : cases) {
         if (!wishwell::processorRuns(kernel)) continue;
         wishwell::kernel = kernel;
-        SCOPED_TRACE(testing::Message() << c.name << ", kernel " << static_cast<int>(kernel));
+        SCOPED_TRACE(testing::Message() << c.name << ", " << name);
         collection = intentions(c.count);
         reduced = c.reduced;
         view = ViewState();
