@@ -1,8 +1,9 @@
 // Frame cost of the display on its one thread, at 1920 x 1080 and 3840 x 2160, for a page of 12
 // sample-like intentions and the same page with texts of about 380 bytes: frames composed and
 // shown, their processor time, the share spent clearing and copying to the screen, the sprite
-// rebuild at a page change and the longest frame across one; and, once, the straightforward GDI+
-// path for comparison.
+// rebuild at a page change and the longest frame across one; both pages' frames again with the
+// compositor's SSE4.1 and SSE2 kernels, as processors without AVX2 draw them; and, once, the
+// straightforward GDI+ path for comparison.
 //   tools/wine-run build/windows/bench_frame.exe [frames]
 
 #include "screensaver.h"
@@ -14,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 using namespace Gdiplus;
@@ -219,6 +221,17 @@ void reportPage(const char* name, const Window& window, int width, int height, i
     report((prefix + "sprite rebuild, page of 12: median of 5").c_str(), rebuild, "ms", "<= 150");
 }
 
+// A page's frames alone, without the sprite rebuild, which draws nothing through the compositor.
+void reportFrames(const char* name, const Window& window, int width, int height, int count) {
+    const Frames frames = framesOf(window, width, height, count, 1.0);
+    std::printf("%s at %d x %d: %d frames\n", name, width, height, count);
+    const std::string prefix = std::string(name) + ": ";
+    report((prefix + "frame, composed and shown: median").c_str(), percentile(frames.shown, 0.5),
+           "ms", "<= 33");
+    report((prefix + "processor time a frame").c_str(), frames.processor, "ms", "-");
+    report((prefix + "composition alone: mean").c_str(), frames.composing, "ms", "-");
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -246,6 +259,20 @@ int main(int argc, char** argv) {
         collection = twoPagesOf(pageOfTwelveLong());
         report("long texts: longest frame across a page change",
                longestFrameAcrossPageChange(hd, 1920, 1080), "ms", "-");
+        // The same frames on the processors without AVX2, or without SSE4.1 either.
+        using wishwell::Kernel;
+        const Kernel chosen = wishwell::kernel;
+        for (const auto& [kernel, label] :
+             {std::pair{Kernel::sse41, "SSE4.1"}, std::pair{Kernel::sse2, "SSE2"}}) {
+            if (!wishwell::processorRuns(kernel)) continue;
+            wishwell::kernel = kernel;
+            collection = pageOfTwelve();
+            reportFrames((std::string("sample-like page, ") + label).c_str(), hd, 1920, 1080,
+                         frames);
+            collection = pageOfTwelveLong();
+            reportFrames((std::string("long texts, ") + label).c_str(), hd, 1920, 1080, frames);
+        }
+        wishwell::kernel = chosen;
     }
     {
         const Window uhd(3840, 2160);

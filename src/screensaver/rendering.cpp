@@ -4,8 +4,6 @@
 
 #include "screensaver.h"
 
-#include <emmintrin.h>
-
 #include <algorithm>
 #include <cmath>
 #include <iterator>
@@ -196,44 +194,6 @@ owners::Brush gradientBrush(const wishwell::Look& look, const RectF& bounds) {
     return owners::Brush(brush);
 }
 
-// One premultiplied pixel over another: each channel s + round(d (255 - alpha) / 255), with
-// halves rounded down, at most 255. A transparent source leaves the target as it is.
-std::uint32_t layOver(std::uint32_t s, std::uint32_t d) {
-    const std::uint32_t alpha = s >> 24;
-    if (alpha == 0) return d;
-    std::uint32_t out = 0;
-    for (int shift = 0; shift < 32; shift += 8) {
-        const std::uint32_t value =
-            ((s >> shift) & 0xFF) + (((d >> shift) & 0xFF) * (255 - alpha) + 127) / 255;
-        out |= std::min(value, 255u) << shift;
-    }
-    return out;
-}
-
-// layOver for four pixels at once, with the same results: for 0 <= t < 65280,
-// t / 255 = (t + 1 + (t >> 8)) >> 8, here with t = d (255 - alpha) + 127.
-void layFourOver(const std::uint32_t* source, std::uint32_t* target) {
-    const __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source));
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i alpha = _mm_srli_epi32(s, 24);
-    const __m128i clear = _mm_cmpeq_epi32(alpha, zero);
-    if (_mm_movemask_epi8(clear) == 0xFFFF) return; // most of an extrusion's rows are empty
-    const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(target));
-    const __m128i inverse =
-        _mm_sub_epi16(_mm_set1_epi16(255), _mm_or_si128(alpha, _mm_slli_epi32(alpha, 16)));
-    const auto part = [&](__m128i channels, __m128i factor) {
-        const __m128i t = _mm_add_epi16(_mm_mullo_epi16(channels, factor), _mm_set1_epi16(127));
-        const __m128i sum =
-            _mm_add_epi16(_mm_add_epi16(t, _mm_set1_epi16(1)), _mm_srli_epi16(t, 8));
-        return _mm_srli_epi16(sum, 8);
-    };
-    const __m128i low = part(_mm_unpacklo_epi8(d, zero), _mm_unpacklo_epi32(inverse, inverse));
-    const __m128i high = part(_mm_unpackhi_epi8(d, zero), _mm_unpackhi_epi32(inverse, inverse));
-    const __m128i over = _mm_adds_epu8(s, _mm_packus_epi16(low, high));
-    const __m128i out = _mm_or_si128(_mm_and_si128(clear, d), _mm_andnot_si128(clear, over));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(target), out);
-}
-
 // The extrusion: the outline filled in the shadow colour six times, moved by (i, i), or (i, -i)
 // when it rises, for i = 6 down to 1. A path moved by whole pixels fills the same pixels moved,
 // so the outline is filled once and its pixels are laid over the sprite six times: under Wine
@@ -258,19 +218,12 @@ void drawExtrusion(GpBitmap* sprite, GpPath* path, const wishwell::Look& look) {
     if (!from.bits() || !to.bits()) return;
     const int w = std::min(from.width(), to.width());
     const int h = std::min(from.height(), to.height());
-    for (int i = 6; i >= 1; --i) {
-        const int dy = look.shadowRises ? -i : i;
-        for (int y = std::max(0, dy); y < std::min(h, h + dy); ++y) {
-            const auto* source =
-                reinterpret_cast<const std::uint32_t*>(from.bits() + (y - dy) * from.stride());
-            auto* target = reinterpret_cast<std::uint32_t*>(to.bits() + y * to.stride());
-            int x = i;
-            for (; x + 4 <= w; x += 4)
-                layFourOver(source + x - i, target + x);
-            for (; x < w; ++x)
-                target[x] = layOver(source[x - i], target[x]);
-        }
-    }
+    wishwell::Surface target = {reinterpret_cast<wishwell::Pixel*>(to.bits()), w, h,
+                                to.stride() / 4};
+    const auto* shadowPixels = reinterpret_cast<const wishwell::Pixel*>(from.bits());
+    for (int i = 6; i >= 1; --i)
+        wishwell::layImage(target, shadowPixels, w, h, from.stride() / 4, i,
+                           look.shadowRises ? -i : i);
 }
 
 } // namespace

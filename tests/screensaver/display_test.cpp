@@ -254,8 +254,18 @@ TEST_F(Frame, CopiesLandWhereGdiplusPutsThem) {
                  {"reduced motion grid", 5, true, 7.0},
                  {"page fading out", 13, false, 31.2}};
     constexpr int width = 800, height = 600;
+    // Each kernel the processor runs, in turn, and the chosen one again however the test ends.
+    const struct Chosen {
+        wishwell::Kernel kernel = wishwell::kernel;
+        ~Chosen() { wishwell::kernel = kernel; }
+    } chosen;
+    using wishwell::Kernel;
+    for (const auto& [kernel, name] :
+         {std::pair{Kernel::sse2, "SSE2"}, {Kernel::sse41, "SSE4.1"}, {Kernel::avx2, "AVX2"}})
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+        if (!wishwell::processorRuns(kernel)) continue;
+        wishwell::kernel = kernel;
+        SCOPED_TRACE(testing::Message() << c.name << ", " << name);
         collection = intentions(c.count);
         reduced = c.reduced;
         view = ViewState();

@@ -94,10 +94,21 @@ struct Workspace {
 Area drawImage(Surface& surface, const PreparedImage& image, const Placement& at, double opacity,
                Workspace& work);
 
-// Whether the processor has AVX2, with which drawImage draws twice as fast; and whether drawImage
-// uses it. A test turns it off to check the SSE2 way that every 64-bit processor has.
-extern const bool processorHasAvx2;
-extern bool useAvx2;
+// The instruction sets that drawImage has kernels for, slowest first: SSE2, which every 64-bit
+// processor runs; SSE4.1 with SSSE3, which every processor that Windows 11 supports runs; AVX2.
+enum class Kernel { sse2, sse41, avx2 };
+// Whether the processor runs that kernel; for AVX2 the operating system must also save the wider
+// registers, and a virtual machine may not.
+bool processorRuns(Kernel set);
+// The kernel drawImage uses: the fastest that the processor runs, unless a test or a benchmark
+// sets another that it runs.
+extern Kernel kernel;
+
+// Lays an image of width x height pixels whose rows lie stride pixels apart over the surface,
+// pixel for pixel with its top left corner at (left, top), source over; what lies off the surface
+// is left out. Returns the pixels it may have changed.
+Area layImage(Surface& surface, const Pixel* pixels, int width, int height, std::ptrdiff_t stride,
+              int left, int top);
 
 // Sets every pixel of the areas (clipped to the surface) to colour, each once however the areas
 // overlap.
