@@ -62,15 +62,15 @@ template <typename T> std::optional<T> sessionInformation(WTS_INFO_CLASS what) {
 }
 
 // While nobody can see the window there is no timer and no frame; when the window can be seen
-// again, the frame clock gives the motion its proper phase at once.
+// again, the frame clock composes a frame in the motion's proper phase at once (or with its first
+// firing, where the window has drawn none yet), and the whole of it is copied to the screen.
 template <typename Change> void changeVisibility(HWND window, ViewState& view, Change change) {
     const bool was = visible(view);
     change(view);
     if (visible(view) == was) return;
     if (visible(view)) {
-        startFrameClock(window);
         view.wholeFrame = true;
-        InvalidateRect(window, nullptr, FALSE);
+        startFrameClock(window);
     } else {
         stopFrameClock(window);
     }
