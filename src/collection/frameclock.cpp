@@ -1,9 +1,32 @@
 #include "frameclock.h"
 
+#include <algorithm>
+#include <cmath>
+
 namespace wishwell {
 
 bool frameDue(double last, double now) {
     return now < last || now - last >= frameGap;
+}
+
+namespace {
+constexpr unsigned longestInterval = 4; // what a swap chain's Present waits at most
+}
+
+Pacing pacingFor(double refreshHz) {
+    const double refresh = refreshHz > 1 && std::isfinite(refreshHz) ? refreshHz : 60;
+    const auto refreshes = static_cast<unsigned>(std::clamp(std::round(refresh / 30), 1.0, 64.0));
+    return {refreshes, (refreshes + longestInterval - 1) / longestInterval};
+}
+
+unsigned presentInterval(const Pacing& pacing, unsigned k) {
+    const unsigned presents = std::max(pacing.presents, 1u);
+    const unsigned share = pacing.refreshes / presents;
+    return share + (k % presents < pacing.refreshes % presents ? 1 : 0);
+}
+
+bool composesNext(const Pacing& pacing, unsigned presented) {
+    return presented >= std::max(pacing.presents, 1u);
 }
 
 } // namespace wishwell

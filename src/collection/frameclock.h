@@ -29,4 +29,20 @@ inline constexpr double frameGap = 0.026;
 // time) composes at once.
 bool frameDue(double last, double now);
 
+// Where the display presents through a swap chain that waits for the display's refresh, each
+// frame stays for refreshes = the refresh rate / 30, rounded, at least 1: 30 frames a second at
+// 60, 120 and 240 Hz, 28.8 at 144 Hz, 25 at 50 and 75 Hz, always at even steps. A swap chain waits
+// at most 4 refreshes a present, so a frame of more is presented presents times, the same frame
+// again, with intervals that add up to its refreshes. A rate Windows does not report (0, or 1 for
+// "the hardware's default") is taken as 60 Hz.
+struct Pacing {
+    unsigned refreshes = 2;
+    unsigned presents = 1;
+};
+Pacing pacingFor(double refreshHz);
+// The sync interval of a frame's present number k (0 for the present that shows a new frame).
+unsigned presentInterval(const Pacing& pacing, unsigned k);
+// Whether a window that has presented its frame presented times composes a new one now.
+bool composesNext(const Pacing& pacing, unsigned presented);
+
 } // namespace wishwell
