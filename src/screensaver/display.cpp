@@ -136,19 +136,14 @@ void buildAhead(ViewState& view, const wishwell::Collection& from, double t) {
         }
 }
 
-// Every copy of every intention of the page, in page order, echoes first; notes in drawn the area
-// each copy covers. An echo lies far enough from its intention that one rectangle around the
-// three would take in much that neither covers.
-void drawPage(ViewState& view, const wishwell::Collection& from, const wishwell::Page& page,
-              double t, std::vector<wishwell::Area>& drawn) {
-    wishwell::Surface surface = surfaceOf(*view.backBuffer);
-    const double W = surface.width;
-    const double H = surface.height;
+// Every copy of every intention of the page, in page order, echoes first.
+void listCopies(ViewState& view, const wishwell::Collection& from, const wishwell::Page& page,
+                double t, double W, double H) {
     const double fade = wishwell::pageFade(t, from.items.size());
     const wishwell::Copies copies = wishwell::copiesToDraw(reduced);
     for (std::size_t j = 0; j < page.count; ++j) {
         const std::uint64_t index = page.index[j];
-        const Sprite& sprite = view.sprites.at(index);
+        Sprite& sprite = view.sprites.at(index);
         const std::uint32_t seed = wishwell::seedOf(from.items.at(index).id);
         const wishwell::Size size =
             wishwell::drawnSize(sprite.width, sprite.height, W, H, reduced, page.count);
@@ -157,9 +152,7 @@ void drawPage(ViewState& view, const wishwell::Collection& from, const wishwell:
                                                        page.count, W, H, size.width, size.height);
             const wishwell::Placement at = {pose.x,        pose.y,     pose.scale,
                                             pose.rotation, size.width, size.height};
-            const wishwell::Area covered =
-                wishwell::drawImage(surface, sprite.prepared, at, pose.opacity * fade, view.work);
-            if (!wishwell::isEmpty(covered)) drawn.push_back(covered);
+            view.copies.push_back({&sprite.prepared, &sprite.texture, at, pose.opacity * fade});
         }
     }
 }
@@ -188,23 +181,23 @@ wishwell::PreparedImage bannerImage(int width) {
     return preparedPixels(corner.get());
 }
 
-// Lays the banner over the frame's lower left corner; returns the area it may have changed.
-wishwell::Area drawSampleBanner(ViewState& view) {
-    BackBuffer& target = *view.backBuffer;
-    if (view.bannerWidth != target.width) {
-        view.banner = renderBanner(target.width);
+// The banner over the frame's lower left corner, as the last copy.
+void listBanner(ViewState& view, int width, int height) {
+    if (view.bannerWidth != width) {
+        view.banner = renderBanner(width);
+        view.bannerTexture.reset();
         // A banner that could not be drawn is tried again on the next frame.
-        view.bannerWidth = view.banner.width > 0 ? target.width : 0;
+        view.bannerWidth = view.banner.width > 0 ? width : 0;
     }
     const wishwell::PreparedImage& banner = view.banner;
-    wishwell::Surface surface = surfaceOf(target);
+    if (banner.width < 1) return;
     const wishwell::Placement corner = {banner.width / 2.0,
-                                        target.height - banner.height / 2.0,
+                                        height - banner.height / 2.0,
                                         1,
                                         0,
                                         static_cast<double>(banner.width),
                                         static_cast<double>(banner.height)};
-    return wishwell::drawImage(surface, banner, corner, 1, view.work);
+    view.copies.push_back({&view.banner, &view.bannerTexture, corner, 1});
 }
 
 // ---- Window messages ---------------------------------------------------------------------------
@@ -213,11 +206,28 @@ ViewState* viewOf(HWND window) {
     return reinterpret_cast<ViewState*>(GetWindowLongPtrW(window, GWLP_USERDATA));
 }
 
+// The refresh rate of the window's monitor in hertz; 0 when Windows does not say.
+double refreshRate(HWND window) {
+    MONITORINFOEXW monitor{};
+    monitor.cbSize = sizeof monitor;
+    DEVMODEW mode{};
+    mode.dmSize = sizeof mode;
+    if (!GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor) ||
+        !EnumDisplaySettingsW(monitor.szDevice, ENUM_CURRENT_SETTINGS, &mode))
+        return 0;
+    return mode.dmDisplayFrequency;
+}
+
 LRESULT createView(HWND window, LPARAM lParam) {
     try {
         auto view = std::make_unique<ViewState>();
         view->embedded = reinterpret_cast<const CREATESTRUCTW*>(lParam)->lpCreateParams != nullptr;
-        if (!view->embedded) listenForVisibility(window, *view);
+        // The preview child, a small window inside Windows' own dialog, draws on the processor.
+        if (!view->embedded) {
+            listenForVisibility(window, *view);
+            view->gpu = openGpuWindow(window);
+            view->pacing = wishwell::pacingFor(refreshRate(window));
+        }
         SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(view.release()));
         if (visible(*viewOf(window))) startFrameClock(window);
         return 0;
@@ -245,9 +255,34 @@ void invalidateChanged(HWND window, ViewState& view) {
     InvalidateRgn(window, region.get(), FALSE);
 }
 
+// A present out of the frame-latency object's turn takes the turn, if it is there, or the swap
+// chain would queue one frame more from then on.
+void takeTurn(const ViewState& view) {
+    if (HANDLE waitable = frameWaitable(view)) WaitForSingleObjectEx(waitable, 0, FALSE);
+}
+
+// Draws the frame at the motion's time t on the GPU and presents it, paced where the swap chain
+// waits for the display's refresh; false when the window must draw on the processor instead.
+bool composeOnGpu(HWND window, ViewState& view, double t) {
+    RECT area{};
+    GetClientRect(window, &area);
+    try {
+        planFrame(view, area.right, area.bottom, t);
+    } catch (...) {
+        view.copies.clear(); // black for this frame; the next one tries again
+    }
+    view.presented = 1;
+    return showOnGpu(window, view,
+                     frameWaitable(view) ? wishwell::presentInterval(view.pacing, 0) : 0);
+}
+
 // Composes the frame at the motion's time t and asks for what changed to be shown.
 void composeAt(HWND window, ViewState& view, double t) {
     view.lastFrame = t;
+    if (view.gpu) {
+        if (composeOnGpu(window, view, t)) return;
+        view.gpu.reset(); // the processor from now on, starting with this frame
+    }
     try {
         RECT area{};
         GetClientRect(window, &area);
@@ -270,7 +305,8 @@ void composeAt(HWND window, ViewState& view, double t) {
 // monitor shows the same phase.
 void timerFired(HWND window) {
     ViewState* view = viewOf(window);
-    if (!view || !visible(*view)) return;
+    // A swap chain that waits for the display's refresh brings its own frames.
+    if (!view || !visible(*view) || frameWaitable(*view)) return;
     const double t = motionClock();
     if (wishwell::frameDue(view->lastFrame, t)) composeAt(window, *view, t);
 }
@@ -279,6 +315,15 @@ void timerFired(HWND window) {
 // is none. A window's first frame comes with its first paint, there being nothing yet to show.
 void paintFrame(HWND window) {
     ViewState* view = viewOf(window);
+    if (view && view->gpu) {
+        ValidateRect(window, nullptr);
+        if (!visible(*view)) return;
+        takeTurn(*view);
+        if (view->lastFrame == -HUGE_VAL || !showOnGpu(window, *view, 0))
+            composeAt(window, *view,
+                      view->lastFrame == -HUGE_VAL ? motionClock() : view->lastFrame);
+        return;
+    }
     if (view && !view->backBuffer && visible(*view)) composeAt(window, *view, motionClock());
     const owners::PaintScope paint(window);
     const RECT& asked = paint.paint().rcPaint;
@@ -337,19 +382,29 @@ bool composeFrame(ViewState& view, int width, int height, double t) {
     view.changed.swap(view.drawn);
     view.drawn.clear();
     if (target.pixels) wishwell::fillAreas(surface, view.changed, black);
+    planFrame(view, width, height, t);
+    if (!target.pixels) return false;
 
+    // Each copy's own area: an echo lies far enough from its intention that one rectangle around
+    // the three would take in much that neither covers.
+    for (const FrameCopy& copy : view.copies) {
+        const wishwell::Area covered =
+            wishwell::drawImage(surface, *copy.image, copy.at, copy.opacity, view.work);
+        if (!wishwell::isEmpty(covered)) view.drawn.push_back(covered);
+    }
+    view.changed.insert(view.changed.end(), view.drawn.begin(), view.drawn.end());
+    return true;
+}
+
+bool planFrame(ViewState& view, int width, int height, double t) {
+    view.copies.clear();
+    if (width < 1 || height < 1) return false;
     const wishwell::Collection& from = showSample ? previewCollection : collection;
     const wishwell::Page page = wishwell::pageAt(t, from.items.size());
     // A rebuild cut short by a failure leaves shown as it was, so the next frame starts over.
     if (!spritesReady(view, page)) rebuildSprites(view, from, page);
-    if (!target.pixels) return false;
-
-    drawPage(view, from, page, t, view.drawn);
-    if (width > 200 && from.sample) {
-        const wishwell::Area banner = drawSampleBanner(view);
-        if (!wishwell::isEmpty(banner)) view.drawn.push_back(banner);
-    }
-    view.changed.insert(view.changed.end(), view.drawn.begin(), view.drawn.end());
+    listCopies(view, from, page, t, width, height);
+    if (width > 200 && from.sample) listBanner(view, width, height);
     buildAhead(view, from, t);
     return true;
 }
@@ -358,12 +413,39 @@ void startFrameClock(HWND window) {
     SetTimer(window, frameTimer, wishwell::frameTimerPeriod, nullptr);
     // A window seen again shows its frame at once in the motion's proper phase; a new one composes
     // its first frame when it is first painted.
-    if (ViewState* view = viewOf(window); view && view->backBuffer)
-        composeAt(window, *view, motionClock());
+    ViewState* view = viewOf(window);
+    if (!view || !(view->backBuffer || (view->gpu && view->lastFrame != -HUGE_VAL))) return;
+    takeTurn(*view);
+    composeAt(window, *view, motionClock());
 }
 
 void stopFrameClock(HWND window) {
     KillTimer(window, frameTimer);
+}
+
+void frameWaits(std::vector<HANDLE>& handles, std::vector<HWND>& windows) {
+    handles.clear();
+    windows.clear();
+    for (HWND window : views) {
+        const ViewState* view = viewOf(window);
+        HANDLE waitable = view && visible(*view) ? frameWaitable(*view) : nullptr;
+        if (!waitable || handles.size() == MAXIMUM_WAIT_OBJECTS - 1) continue;
+        handles.push_back(waitable);
+        windows.push_back(window);
+    }
+}
+
+// A frame stays for its refreshes, presented again where one present cannot wait that long; the
+// motion's time of a new frame is read afresh, so every monitor keeps one phase.
+void frameSignalled(HWND window) {
+    ViewState* view = viewOf(window);
+    if (!view || !view->gpu || !visible(*view)) return;
+    if (wishwell::composesNext(view->pacing, view->presented)) {
+        composeAt(window, *view, motionClock());
+    } else if (!showOnGpu(window, *view,
+                          wishwell::presentInterval(view->pacing, view->presented++))) {
+        composeAt(window, *view, view->lastFrame);
+    }
 }
 
 LRESULT CALLBACK saverProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

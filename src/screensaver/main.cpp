@@ -120,12 +120,23 @@ void openPreview(std::uint64_t parentHandle) {
     views.push_back(child);
 }
 
+// Waits for messages and for the swap chains that are ready for their next frame together.
 void runMessageLoop() {
-    MSG message;
-    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-        if (settings && IsDialogMessageW(settings, &message)) continue;
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
+    std::vector<HANDLE> handles;
+    std::vector<HWND> windows;
+    for (;;) {
+        frameWaits(handles, windows);
+        const DWORD woken =
+            MsgWaitForMultipleObjectsEx(static_cast<DWORD>(handles.size()), handles.data(),
+                                        INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        if (woken < WAIT_OBJECT_0 + handles.size()) frameSignalled(windows[woken - WAIT_OBJECT_0]);
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message == WM_QUIT) return;
+            if (settings && IsDialogMessageW(settings, &message)) continue;
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
     }
 }
 

@@ -6,6 +6,7 @@
 #include <wtsapi32.h>
 
 #include "collection.h"
+#include "frameclock.h"
 
 #include <chrono>
 #include <cmath>
@@ -91,12 +92,23 @@ void saveReducedMotion(const std::filesystem::path& folder, bool value);
 #include <map>
 #include <memory>
 
+// ---- The GPU path's objects, whose insides only gpu.cpp knows -------------------------------
+struct GpuTexture; // an image's texture with its whole mip chain, on the device that made it
+struct GpuWindow;  // a window's swap chain
+struct GpuRelease {
+    void operator()(GpuTexture* texture) const;
+    void operator()(GpuWindow* window) const;
+};
+using GpuTextureOwner = std::unique_ptr<GpuTexture, GpuRelease>;
+using GpuWindowOwner = std::unique_ptr<GpuWindow, GpuRelease>;
+
 // One intention rendered once per page into a transparent 420-pixel-wide image.
 struct Sprite {
     owners::Bitmap bitmap; // premultiplied ARGB
     float width = 0;
     float height = 0;
     wishwell::PreparedImage prepared; // its pixels, read once, ready to be drawn every frame
+    GpuTextureOwner texture;          // the same pixels on the GPU, uploaded when first drawn there
 };
 
 // The family and style a look is drawn in, after the fallbacks to "Arial" and to regular.
@@ -142,9 +154,23 @@ struct BackBuffer {
     int height = 0;
 };
 
+// One copy of an image in a frame, as both paths draw it: the GPU path's texture is made from the
+// image when first needed and kept where texture points.
+struct FrameCopy {
+    const wishwell::PreparedImage* image = nullptr;
+    GpuTextureOwner* texture = nullptr;
+    wishwell::Placement at;
+    double opacity = 1;
+};
+
 // The per-window record, from WM_CREATE to WM_NCDESTROY.
 struct ViewState {
-    bool embedded = false; // the preview child inside the Display settings page
+    bool embedded = false;         // the preview child inside the Display settings page
+    GpuWindowOwner gpu;            // the window's swap chain, while the window draws on the GPU
+    std::vector<FrameCopy> copies; // the last frame's copies in drawing order, the banner last
+    GpuTextureOwner bannerTexture;
+    wishwell::Pacing pacing; // for a swap chain that waits for the display's refresh
+    unsigned presented = 0;  // how often the last frame has been presented
     std::unique_ptr<BackBuffer> backBuffer;
     std::map<std::uint64_t, Sprite> sprites; // the current page's images, by item index
     std::vector<std::uint64_t> shown;        // the page the sprites were last completely built for
@@ -166,6 +192,9 @@ struct ViewState {
     bool sessionNotices = false;
 };
 
+// Readies the page's sprites and the banner for frame time t on a width x height frame and lists
+// its copies in view.copies; false for an empty area. Raises what building a sprite raises.
+bool planFrame(ViewState& view, int width, int height, double t);
 // Composes the frame at frame time t (seconds) for a client area of width x height into the
 // view's back buffer. False when there is nothing to show: an empty area or no back buffer.
 bool composeFrame(ViewState& view, int width, int height, double t);
@@ -174,6 +203,10 @@ bool composeFrame(ViewState& view, int width, int height, double t);
 // then with a frame at once.
 void startFrameClock(HWND window);
 void stopFrameClock(HWND window);
+// The frame-latency objects of the windows that present paced to their display, with the windows,
+// for the message loop to wait on; and what it does when one of them is signalled.
+void frameWaits(std::vector<HANDLE>& handles, std::vector<HWND>& windows);
+void frameSignalled(HWND window);
 
 // What makes a frame's back buffer and its banner, unless a test makes them fail.
 extern HBITMAP (*createFrameBitmap)(const BITMAPINFO& info, void** pixels);
@@ -181,12 +214,33 @@ extern HDC (*createFrameDc)();
 // "SAMPLE INTENTIONS" for a frame of that width; empty when it could not be drawn.
 extern wishwell::PreparedImage (*renderBanner)(int width);
 
+// ---- The GPU path (gpu.cpp) -------------------------------------------------------------------
+// How display windows draw: with Direct3D 11 where a device can be made for them, or always on the
+// processor. Windows of either path draw on the processor when the GPU path fails. Tests and
+// benchmarks choose.
+enum class DrawPath { gpu, processor };
+extern DrawPath drawPath;
+// LoadLibraryExW from the system folder, unless a test makes it fail.
+extern HMODULE (*loadSystemLibrary)(const wchar_t* name);
+// What a swap chain's Present reported, unless a test reports something else.
+extern HRESULT (*presentReported)(HRESULT result);
+// The window's swap chain on the process's one device; null when it must draw on the processor.
+GpuWindowOwner openGpuWindow(HWND window);
+// Draws view.copies on a black frame and presents it with that sync interval. A lost device is
+// made again once in a run; false when the window must draw on the processor from now on.
+bool showOnGpu(HWND window, ViewState& view, unsigned interval);
+// The window's frame-latency waitable object, or null where its swap chain has none.
+HANDLE frameWaitable(const ViewState& view);
+// What the GPU draws for view.copies on a frame of the window's size, read back without being
+// presented, as premultiplied ARGB from the top down; empty when it cannot be drawn.
+std::vector<std::uint32_t> gpuFramePixels(HWND window, ViewState& view);
+
 // ---- Who can see a display window (visibility.cpp) -----------------------------------------
 bool visible(const ViewState& view);
 // What the session is at the start: WTSQuerySessionInformationW and WTSFreeMemory, unless a test
 // stands in for them.
-extern BOOL(WINAPI* querySession)(HANDLE server, DWORD session, WTS_INFO_CLASS what,
-                                  LPWSTR* buffer, DWORD* bytes);
+extern BOOL(WINAPI* querySession)(HANDLE server, DWORD session, WTS_INFO_CLASS what, LPWSTR* buffer,
+                                  DWORD* bytes);
 extern void(WINAPI* freeSessionMemory)(PVOID memory);
 // Notes in the view whether the session is locked or disconnected already, as far as Windows says;
 // the lock only from Windows 8 on.
