@@ -40,6 +40,7 @@ wishwell::Collection intentions(std::size_t count, bool sample = false) {
 class Frame : public testing::Test {
 protected:
     void SetUp() override {
+        drawPath = DrawPath::processor; // these tests read the processor's frames
         GdiplusStartupInput input;
         ASSERT_EQ(GdiplusStartup(&token, &input, nullptr), Ok);
         instance = GetModuleHandleW(nullptr);
@@ -50,6 +51,7 @@ protected:
         childPreview = false;
     }
     void TearDown() override {
+        drawPath = DrawPath::gpu;
         closeViews();
         drainMessages();
         view = ViewState();

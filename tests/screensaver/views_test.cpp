@@ -113,6 +113,7 @@ int monitorCount() {
 class Views : public testing::Test {
 protected:
     void SetUp() override {
+        drawPath = DrawPath::processor; // these tests read the processor's frames
         Gdiplus::GdiplusStartupInput input;
         ASSERT_EQ(Gdiplus::GdiplusStartup(&token, &input, nullptr), Gdiplus::Ok);
         instance = GetModuleHandleW(nullptr);
@@ -124,6 +125,7 @@ protected:
         hook = SetWindowsHookExW(WH_CALLWNDPROC, countDestroy, nullptr, GetCurrentThreadId());
     }
     void TearDown() override {
+        drawPath = DrawPath::gpu;
         failAppendAfterCreation = false;
         failingAllocation = 0;
         closeViews();

@@ -63,6 +63,7 @@ void WINAPI freeAnswer(PVOID memory) {
 class Visibility : public testing::Test {
 protected:
     void SetUp() override {
+        drawPath = DrawPath::processor; // these tests read the processor's frames
         GdiplusStartupInput input;
         ASSERT_EQ(GdiplusStartup(&token, &input, nullptr), Ok);
         instance = GetModuleHandleW(nullptr);
@@ -80,6 +81,7 @@ protected:
         freeSessionMemory = freeAnswer;
     }
     void TearDown() override {
+        drawPath = DrawPath::gpu;
         closeViews();
         MSG message;
         while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
