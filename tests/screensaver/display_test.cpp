@@ -665,4 +665,119 @@ TEST_F(Frame, TheWindowShowsOneWholeFrameAtATime) {
     }
 }
 
+// ---- The GPU path ---------------------------------------------------------------------------
+
+ViewState& stateOf(HWND window) {
+    return *reinterpret_cast<ViewState*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+}
+
+TEST_F(Frame, TheGpuDrawsTheProcessorsFrame) {
+    // The same poses drawn by both paths. Trilinear sampling of 2 x 2 mip levels blurs a shrunk
+    // copy a little more than exact area sampling, but moves no ink: each copy's area keeps its
+    // average colour, and the frame differs only along the strokes' edges.
+    const struct {
+        const char* name;
+        std::size_t count;
+        bool sample, reduced;
+        double t;
+    } cases[] = {{"drifting, with echoes", 3, false, false, 7.0},
+                 {"reduced motion grid", 5, false, true, 7.0},
+                 {"page fading out", 13, false, false, 31.2},
+                 {"samples with their banner", 8, true, false, 3.0}};
+    constexpr int width = 800, height = 600;
+    drawPath = DrawPath::gpu;
+    HWND window = openWindow(false, width, height);
+    ASSERT_TRUE(window && recordOf(window));
+    ViewState& gpu = stateOf(window);
+    ASSERT_TRUE(gpu.gpu) << "no Direct3D 11 device";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        collection = intentions(c.count, c.sample);
+        reduced = c.reduced;
+        view = ViewState();
+        ASSERT_TRUE(composeFrame(view, width, height, c.t));
+        ASSERT_TRUE(planFrame(gpu, width, height, c.t));
+        const std::vector<std::uint32_t> drawn = gpuFramePixels(window, gpu);
+        ASSERT_EQ(drawn.size(), static_cast<std::size_t>(width) * height);
+        const auto level = [](std::uint32_t p, int shift) { return (p >> shift) & 0xFF; };
+        double squares = 0;
+        for (std::size_t i = 0; i < drawn.size(); ++i)
+            for (int shift = 0; shift < 24; shift += 8) {
+                const double d =
+                    double(level(drawn[i], shift)) - level(view.backBuffer->pixels[i], shift);
+                squares += d * d;
+            }
+        EXPECT_LT(std::sqrt(squares / (3.0 * drawn.size())), 4.0) << "levels RMS";
+        ASSERT_FALSE(view.drawn.empty());
+        for (const wishwell::Area& area : view.drawn)
+            for (int shift = 0; shift < 24; shift += 8) {
+                double mine = 0, theirs = 0;
+                for (int y = area.top; y < area.bottom; ++y)
+                    for (int x = area.left; x < area.right; ++x) {
+                        mine += level(drawn[static_cast<std::size_t>(y) * width + x], shift);
+                        theirs +=
+                            level(view.backBuffer->pixels[static_cast<std::size_t>(y) * width + x],
+                                  shift);
+                    }
+                const double pixels = double(area.right - area.left) * (area.bottom - area.top);
+                EXPECT_NEAR(mine / pixels, theirs / pixels, 1.5)
+                    << "channel " << shift / 8 << " of the copy at " << area.left << ", "
+                    << area.top;
+            }
+    }
+}
+
+// Makes Direct3D 11 fail as a PC without it, or with a driver that goes away, would.
+int librariesLoaded = 0;
+int lossesLeft = 0;
+decltype(loadSystemLibrary) realLoad = loadSystemLibrary;
+decltype(presentReported) realPresent = presentReported;
+
+TEST_F(Frame, WhereTheGpuFailsTheProcessorDraws) {
+    const struct {
+        const char* name;
+        bool loads;
+        int losses; // presents that report the device removed
+        bool onGpu; // after the first frame
+        int loaded; // libraries loaded by then
+    } cases[] = {{"no Direct3D 11", false, 0, false, 2},
+                 {"a device lost and made again", true, 1, true, 4},
+                 {"a device lost again", true, 2, false, 4}};
+    collection = intentions(3);
+    drawPath = DrawPath::gpu;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        librariesLoaded = 0;
+        lossesLeft = c.losses;
+        loadSystemLibrary = c.loads ? [](const wchar_t* name) {
+            ++librariesLoaded;
+            return realLoad(name);
+        } : [](const wchar_t*) -> HMODULE {
+            ++librariesLoaded;
+            return nullptr;
+        };
+        presentReported = [](HRESULT result) {
+            return lossesLeft-- > 0 ? DXGI_ERROR_DEVICE_REMOVED : realPresent(result);
+        };
+        HWND window = openWindow(false, 320, 240);
+        ASSERT_TRUE(window && recordOf(window));
+        SendMessageW(window, WM_PAINT, 0, 0);
+        ViewState& state = stateOf(window);
+        EXPECT_EQ(static_cast<bool>(state.gpu), c.onGpu);
+        EXPECT_EQ(librariesLoaded, c.loaded);
+        if (c.onGpu) {
+            const std::vector<std::uint32_t> drawn = gpuFramePixels(window, state);
+            EXPECT_TRUE(std::any_of(drawn.begin(), drawn.end(),
+                                    [](std::uint32_t p) { return (p & 0xFFFFFF) != 0; }));
+        } else {
+            ASSERT_TRUE(state.backBuffer);
+            EXPECT_GT(inkOf(*state.backBuffer), 0u);
+        }
+        loadSystemLibrary = realLoad;
+        presentReported = realPresent;
+        DestroyWindow(window);
+        views.clear();
+    }
+}
+
 } // namespace
