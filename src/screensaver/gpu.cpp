@@ -28,9 +28,10 @@
 using Microsoft::WRL::ComPtr;
 
 DrawPath drawPath = DrawPath::gpu;
-HMODULE (*loadSystemLibrary)
-(const wchar_t* name) =
-    [](const wchar_t* name) { return LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32); };
+HMODULE(*loadSystemLibrary)
+(const wchar_t* name) = [](const wchar_t* name) {
+    return LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+};
 HRESULT (*presentReported)(HRESULT result) = [](HRESULT result) { return result; };
 
 struct GpuTexture {
@@ -205,13 +206,16 @@ std::unique_ptr<Device> makeDevice() {
     return made;
 }
 
+bool drawsAPixel();
+
 bool ensureDevice() {
     if (shared) return true;
     if (givenUp) return false;
     shared = makeDevice();
     if (!shared) return false;
     ++generation;
-    return true;
+    if (!drawsAPixel()) shared.reset();
+    return shared != nullptr;
 }
 
 // The image's pixels row by row in the top left corner of a transparent texture of powers of two,
@@ -369,14 +373,18 @@ bool readyChain(HWND window, GpuWindow& gpu) {
     return true;
 }
 
-// Draws the view's copies into the window's back buffer.
-bool drawCopies(HWND window, ViewState& view) {
-    if (!ensureDevice() || !readyChain(window, *view.gpu)) return false;
-    GpuWindow& gpu = *view.gpu;
+bool drawable(const FrameCopy& copy) {
+    return copy.image && copy.image->width > 0 && copy.image->height > 0 && copy.texture;
+}
+
+// Clears the target to black and draws the copies over it, uploading the images not yet on the
+// device.
+bool drawQuads(ID3D11RenderTargetView* target, int width, int height,
+               const std::vector<FrameCopy>& copies) {
     std::size_t quads = 0;
-    for (const FrameCopy& copy : view.copies) {
+    for (const FrameCopy& copy : copies) {
         if (quads == mostQuads) break;
-        if (!copy.image || copy.image->width < 1 || copy.image->height < 1) continue;
+        if (!drawable(copy)) continue;
         GpuTextureOwner& texture = *copy.texture;
         if (!texture || texture->device != generation) texture = upload(*copy.image);
         if (!texture) return false;
@@ -388,19 +396,16 @@ bool drawCopies(HWND window, ViewState& view) {
         return false;
     auto* corners = static_cast<Vertex*>(mapped.pData);
     std::size_t written = 0;
-    for (const FrameCopy& copy : view.copies) {
-        if (written == quads) break;
-        if (!copy.image || copy.image->width < 1 || copy.image->height < 1) continue;
-        writeQuad(corners + 4 * written++, copy, **copy.texture, gpu.width, gpu.height);
-    }
+    for (auto copy = copies.begin(); written < quads; ++copy)
+        if (drawable(*copy))
+            writeQuad(corners + 4 * written++, *copy, **copy->texture, width, height);
     context->Unmap(shared->vertices.Get(), 0);
 
     const float black[4] = {0, 0, 0, 1};
-    ID3D11RenderTargetView* target = gpu.target.Get();
     context->OMSetRenderTargets(1, &target, nullptr);
     context->ClearRenderTargetView(target, black);
-    const D3D11_VIEWPORT viewport = {
-        0, 0, static_cast<float>(gpu.width), static_cast<float>(gpu.height), 0, 1};
+    const D3D11_VIEWPORT viewport = {0, 0, static_cast<float>(width), static_cast<float>(height),
+                                     0, 1};
     context->RSSetViewports(1, &viewport);
     context->RSSetState(shared->rasterizer.Get());
     context->OMSetBlendState(shared->blend.Get(), nullptr, 0xFFFFFFFF);
@@ -414,14 +419,68 @@ bool drawCopies(HWND window, ViewState& view) {
     ID3D11SamplerState* sampler = shared->sampler.Get();
     context->PSSetSamplers(0, 1, &sampler);
     std::size_t drawn = 0;
-    for (const FrameCopy& copy : view.copies) {
-        if (drawn == quads) break;
-        if (!copy.image || copy.image->width < 1 || copy.image->height < 1) continue;
-        ID3D11ShaderResourceView* texture = (*copy.texture)->view.Get();
+    for (auto copy = copies.begin(); drawn < quads; ++copy) {
+        if (!drawable(*copy)) continue;
+        ID3D11ShaderResourceView* texture = (*copy->texture)->view.Get();
         context->PSSetShaderResources(0, 1, &texture);
         context->Draw(4, static_cast<UINT>(4 * drawn++));
     }
     return true;
+}
+
+// The texture's pixels through a staging copy, waiting for the GPU to finish them.
+std::vector<std::uint32_t> readBack(ID3D11Texture2D* texture) {
+    D3D11_TEXTURE2D_DESC description{};
+    texture->GetDesc(&description);
+    description.Usage = D3D11_USAGE_STAGING;
+    description.BindFlags = 0;
+    description.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
+    description.MiscFlags = 0;
+    ComPtr<ID3D11Texture2D> staging;
+    if (FAILED(shared->device->CreateTexture2D(&description, nullptr, &staging))) return {};
+    shared->context->CopyResource(staging.Get(), texture);
+    D3D11_MAPPED_SUBRESOURCE mapped{};
+    if (FAILED(shared->context->Map(staging.Get(), 0, D3D11_MAP_READ, 0, &mapped))) return {};
+    const std::size_t width = description.Width;
+    std::vector<std::uint32_t> pixels(width * description.Height);
+    for (UINT y = 0; y < description.Height; ++y)
+        std::memcpy(pixels.data() + y * width,
+                    static_cast<const std::uint8_t*>(mapped.pData) + y * mapped.RowPitch,
+                    width * 4);
+    shared->context->Unmap(staging.Get(), 0);
+    return pixels;
+}
+
+// One opaque pixel drawn and read back. Under Wine the shaders are translated and compiled for
+// the rasteriser when they first draw, a second or more on a software one; this happens here,
+// before any window shows, and not in a window's first frame. It also catches a compiler or
+// driver that draws nothing.
+bool drawsAPixel() {
+    const wishwell::Pixel orange = 0xFFFF8000u;
+    wishwell::PreparedImage dot = wishwell::prepareImage(&orange, 1, 1, 1);
+    GpuTextureOwner texture;
+    const std::vector<FrameCopy> copies = {{&dot, &texture, {0.5, 0.5, 1, 0, 1, 1}, 1}};
+    D3D11_TEXTURE2D_DESC description{};
+    description.Width = description.Height = 1;
+    description.MipLevels = description.ArraySize = 1;
+    description.Format = DXGI_FORMAT_B8G8R8A8_UNORM;
+    description.SampleDesc.Count = 1;
+    description.Usage = D3D11_USAGE_DEFAULT;
+    description.BindFlags = D3D11_BIND_RENDER_TARGET;
+    ComPtr<ID3D11Texture2D> pixel;
+    ComPtr<ID3D11RenderTargetView> target;
+    if (FAILED(shared->device->CreateTexture2D(&description, nullptr, &pixel)) ||
+        FAILED(shared->device->CreateRenderTargetView(pixel.Get(), nullptr, &target)) ||
+        !drawQuads(target.Get(), 1, 1, copies))
+        return false;
+    const std::vector<std::uint32_t> drawn = readBack(pixel.Get());
+    return drawn.size() == 1 && drawn[0] == orange;
+}
+
+// Draws the view's copies into the window's back buffer.
+bool drawCopies(HWND window, ViewState& view) {
+    if (!ensureDevice() || !readyChain(window, *view.gpu)) return false;
+    return drawQuads(view.gpu->target.Get(), view.gpu->width, view.gpu->height, view.copies);
 }
 
 // A lost device is released with everything made on it; true when another could be made.
@@ -460,20 +519,28 @@ void GpuRelease::operator()(GpuWindow* window) const {
 
 GpuWindowOwner openGpuWindow(HWND window) {
     if (drawPath != DrawPath::gpu) return nullptr;
-    GpuWindowOwner gpu(new GpuWindow);
-    ++windowsOnGpu;
-    if (!ensureDevice() || !readyChain(window, *gpu)) return nullptr;
-    return gpu;
+    try {
+        GpuWindowOwner gpu(new GpuWindow);
+        ++windowsOnGpu;
+        if (!ensureDevice() || !readyChain(window, *gpu)) return nullptr;
+        return gpu;
+    } catch (...) {
+        return nullptr;
+    }
 }
 
 bool showOnGpu(HWND window, ViewState& view, unsigned interval) {
-    for (;;) {
-        if (!view.gpu || givenUp || !drawCopies(window, view)) return false;
-        const HRESULT presented = presentReported(view.gpu->chain->Present(interval, 0));
-        if (presented != DXGI_ERROR_DEVICE_REMOVED && presented != DXGI_ERROR_DEVICE_RESET)
-            return SUCCEEDED(presented);
-        // The frame is drawn again on the device made anew.
-        if (!deviceLost()) return false;
+    try {
+        for (;;) {
+            if (!view.gpu || givenUp || !drawCopies(window, view)) return false;
+            const HRESULT presented = presentReported(view.gpu->chain->Present(interval, 0));
+            if (presented != DXGI_ERROR_DEVICE_REMOVED && presented != DXGI_ERROR_DEVICE_RESET)
+                return SUCCEEDED(presented);
+            // The frame is drawn again on the device made anew.
+            if (!deviceLost()) return false;
+        }
+    } catch (...) {
+        return false;
     }
 }
 
@@ -482,26 +549,13 @@ HANDLE frameWaitable(const ViewState& view) {
 }
 
 std::vector<std::uint32_t> gpuFramePixels(HWND window, ViewState& view) {
-    if (!view.gpu || !drawCopies(window, view)) return {};
-    const GpuWindow& gpu = *view.gpu;
-    ComPtr<ID3D11Texture2D> buffer;
-    if (FAILED(gpu.chain->GetBuffer(0, IID_PPV_ARGS(&buffer)))) return {};
-    D3D11_TEXTURE2D_DESC description{};
-    buffer->GetDesc(&description);
-    description.Usage = D3D11_USAGE_STAGING;
-    description.BindFlags = 0;
-    description.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
-    description.MiscFlags = 0;
-    ComPtr<ID3D11Texture2D> staging;
-    if (FAILED(shared->device->CreateTexture2D(&description, nullptr, &staging))) return {};
-    shared->context->CopyResource(staging.Get(), buffer.Get());
-    D3D11_MAPPED_SUBRESOURCE mapped{};
-    if (FAILED(shared->context->Map(staging.Get(), 0, D3D11_MAP_READ, 0, &mapped))) return {};
-    std::vector<std::uint32_t> pixels(static_cast<std::size_t>(gpu.width) * gpu.height);
-    for (int y = 0; y < gpu.height; ++y)
-        std::memcpy(pixels.data() + static_cast<std::size_t>(y) * gpu.width,
-                    static_cast<const std::uint8_t*>(mapped.pData) + y * mapped.RowPitch,
-                    static_cast<std::size_t>(gpu.width) * 4);
-    shared->context->Unmap(staging.Get(), 0);
-    return pixels;
+    try {
+        ComPtr<ID3D11Texture2D> buffer;
+        if (!view.gpu || !drawCopies(window, view) ||
+            FAILED(view.gpu->chain->GetBuffer(0, IID_PPV_ARGS(&buffer))))
+            return {};
+        return readBack(buffer.Get());
+    } catch (...) {
+        return {};
+    }
 }

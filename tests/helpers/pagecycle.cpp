@@ -74,6 +74,9 @@ int wmain(int argc, wchar_t** argv) {
     try {
         collection = wishwell::parseBackup(readFile(argv[1]));
         registerClasses();
+        // The processor's frames: a software rasteriser under Wine draws too few a second for
+        // hours of pages to pass in minutes.
+        drawPath = DrawPath::processor;
         startViews(false);
         if (views.empty()) code = 4;
         for (int page = 0; code == 0 && page <= pages; ++page) {
