@@ -308,7 +308,7 @@ void timerFired(HWND window) {
     // A swap chain that waits for the display's refresh brings its own frames.
     if (!view || !visible(*view) || frameWaitable(*view)) return;
     const double t = motionClock();
-    if (wishwell::frameDue(view->lastFrame, t)) composeAt(window, *view, t);
+    if (wishwell::frameDue(view->lastFrame, t) && !gpuBehind(*view)) composeAt(window, *view, t);
 }
 
 // Shows the frame already drawn wherever Windows asks, the frame clock included; black where there

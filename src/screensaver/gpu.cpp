@@ -48,6 +48,8 @@ struct GpuWindow {
     int width = 0;
     int height = 0;
     HANDLE waitable = nullptr;
+    ComPtr<ID3D11Query> finished; // signalled when the GPU has drawn the last frame presented
+    int framesSkipped = 0;
     ~GpuWindow();
 };
 
@@ -149,13 +151,14 @@ std::unique_ptr<Device> makeDevice() {
         !onHardware(made->device.Get()))
         return nullptr;
 
-    ComPtr<IDXGIDevice1> dxgi;
+    ComPtr<IDXGIDevice> dxgi;
     ComPtr<IDXGIAdapter> adapter;
     if (FAILED(made->device.As(&dxgi)) || FAILED(dxgi->GetAdapter(&adapter)) ||
         FAILED(adapter->GetParent(IID_PPV_ARGS(&made->factory))))
         return nullptr;
-    // Where a swap chain offers no waitable object, Present queues at most one frame.
-    dxgi->SetMaximumFrameLatency(1);
+    // No SetMaximumFrameLatency(1) for the device: Wine's Present would then spin until its
+    // command thread has carried the frame out. Without a waitable object, gpuBehind keeps the
+    // frames from queueing up instead.
 
     const ComPtr<ID3DBlob> vertexCode = compiled(compile, "vertexMain", "vs_4_0");
     const ComPtr<ID3DBlob> pixelCode = compiled(compile, "pixelMain", "ps_4_0");
@@ -363,6 +366,9 @@ bool readyChain(HWND window, GpuWindow& gpu) {
             gpu.waitable = chain2->GetFrameLatencyWaitableObject();
         }
         gpu.device = generation;
+        D3D11_QUERY_DESC query = {D3D11_QUERY_EVENT, 0};
+        gpu.finished.Reset();
+        shared->device->CreateQuery(&query, &gpu.finished);
     }
     ComPtr<ID3D11Texture2D> buffer;
     if (FAILED(gpu.chain->GetBuffer(0, IID_PPV_ARGS(&buffer))) ||
@@ -534,6 +540,7 @@ bool showOnGpu(HWND window, ViewState& view, unsigned interval) {
         for (;;) {
             if (!view.gpu || givenUp || !drawCopies(window, view)) return false;
             const HRESULT presented = presentReported(view.gpu->chain->Present(interval, 0));
+            if (view.gpu->finished) shared->context->End(view.gpu->finished.Get());
             if (presented != DXGI_ERROR_DEVICE_REMOVED && presented != DXGI_ERROR_DEVICE_RESET)
                 return SUCCEEDED(presented);
             // The frame is drawn again on the device made anew.
@@ -542,6 +549,20 @@ bool showOnGpu(HWND window, ViewState& view, unsigned interval) {
     } catch (...) {
         return false;
     }
+}
+
+bool gpuBehind(ViewState& view) {
+    GpuWindow* gpu = view.gpu.get();
+    if (!gpu || !gpu->finished || gpu->device != generation || !shared) return false;
+    const HRESULT done =
+        shared->context->GetData(gpu->finished.Get(), nullptr, 0, D3D11_ASYNC_GETDATA_DONOTFLUSH);
+    // A query that never ends (a driver's fault) must not stop the frames.
+    if (done != S_FALSE || gpu->framesSkipped == 3) {
+        gpu->framesSkipped = 0;
+        return false;
+    }
+    ++gpu->framesSkipped;
+    return true;
 }
 
 HANDLE frameWaitable(const ViewState& view) {

@@ -229,6 +229,10 @@ GpuWindowOwner openGpuWindow(HWND window);
 // Draws view.copies on a black frame and presents it with that sync interval. A lost device is
 // made again once in a run; false when the window must draw on the processor from now on.
 bool showOnGpu(HWND window, ViewState& view, unsigned interval);
+// Whether the GPU is still drawing the window's last frame, where no frame-latency object says
+// so: its next frame then waits for a later tick instead of blocking the thread in Present. After
+// three ticks in a row the frame is drawn anyway.
+bool gpuBehind(ViewState& view);
 // The window's frame-latency waitable object, or null where its swap chain has none.
 HANDLE frameWaitable(const ViewState& view);
 // What the GPU draws for view.copies on a frame of the window's size, read back without being
