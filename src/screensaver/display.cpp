@@ -218,6 +218,13 @@ double refreshRate(HWND window) {
     return mode.dmDisplayFrequency;
 }
 
+// On a right-to-left Windows the Display settings page may be mirrored, and a child takes its
+// parent's layout (Wine does so too): the frames copied into a mirrored window would be
+// mirror-written. Windows documents WM_NCCREATE as the place where a child stops inheriting it.
+void keepLeftToRight(HWND window) {
+    SetWindowLongW(window, GWL_EXSTYLE, GetWindowLongW(window, GWL_EXSTYLE) & ~WS_EX_LAYOUTRTL);
+}
+
 LRESULT createView(HWND window, LPARAM lParam) {
     try {
         auto view = std::make_unique<ViewState>();
@@ -276,9 +283,16 @@ bool composeOnGpu(HWND window, ViewState& view, double t) {
                      frameWaitable(view) ? wishwell::presentInterval(view.pacing, 0) : 0);
 }
 
+// Never coalesced with other timers: a coalesced firing slips to a later tick (frameclock.h).
+void setFrameTimer(HWND window, ViewState& view, unsigned period) {
+    view.timerPeriod = period;
+    SetCoalescableTimer(window, frameTimer, period, nullptr, wishwell::frameTimerTolerance);
+}
+
 // Composes the frame at the motion's time t and asks for what changed to be shown.
 void composeAt(HWND window, ViewState& view, double t) {
     view.lastFrame = t;
+    view.firings = 0;
     if (view.gpu) {
         if (composeOnGpu(window, view, t)) return;
         view.gpu.reset(); // the processor from now on, starting with this frame
@@ -299,16 +313,21 @@ void composeAt(HWND window, ViewState& view, double t) {
     }
 }
 
-// The timer fires on every second default tick, or every 31 or 32 ms on a finer one and under
-// Wine (frameclock.h); a firing brings a frame when one is due. The motion's time is read afresh
-// for every frame, never accumulated, from a clock whose origin all windows share, so every
-// monitor shows the same phase.
+// The timer fires on every default tick, or every 31 ms on a finer one and under Wine
+// (frameclock.h); a firing brings a frame when one is due. The motion's time is read afresh for
+// every frame, never accumulated, from a clock whose origin all windows share, so every monitor
+// shows the same phase.
 void timerFired(HWND window) {
     ViewState* view = viewOf(window);
     // A swap chain that waits for the display's refresh brings its own frames.
     if (!view || !visible(*view) || frameWaitable(*view)) return;
     const double t = motionClock();
-    if (wishwell::frameDue(view->lastFrame, t) && !gpuBehind(*view)) composeAt(window, *view, t);
+    ++view->firings;
+    if (!wishwell::frameDue(view->lastFrame, t) || gpuBehind(*view)) return;
+    const unsigned period =
+        wishwell::nextTimerPeriod(view->timerPeriod, t - view->lastFrame, view->firings);
+    composeAt(window, *view, t);
+    if (period != view->timerPeriod) setFrameTimer(window, *view, period);
 }
 
 // Shows the frame already drawn wherever Windows asks, the frame clock included; black where there
@@ -410,17 +429,19 @@ bool planFrame(ViewState& view, int width, int height, double t) {
 }
 
 void startFrameClock(HWND window) {
-    SetTimer(window, frameTimer, wishwell::frameTimerPeriod, nullptr);
+    ViewState* view = viewOf(window);
+    if (!view) return;
+    setFrameTimer(window, *view, wishwell::everyTickPeriod);
     // A window seen again shows its frame at once in the motion's proper phase; a new one composes
     // its first frame when it is first painted.
-    ViewState* view = viewOf(window);
-    if (!view || !(view->backBuffer || (view->gpu && view->lastFrame != -HUGE_VAL))) return;
+    if (!(view->backBuffer || (view->gpu && view->lastFrame != -HUGE_VAL))) return;
     takeTurn(*view);
     composeAt(window, *view, motionClock());
 }
 
 void stopFrameClock(HWND window) {
     KillTimer(window, frameTimer);
+    if (ViewState* view = viewOf(window)) view->timerPeriod = 0;
 }
 
 void frameWaits(std::vector<HANDLE>& handles, std::vector<HWND>& windows) {
@@ -450,6 +471,7 @@ void frameSignalled(HWND window) {
 
 LRESULT CALLBACK saverProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
+    case WM_NCCREATE: keepLeftToRight(window); break;
     case WM_CREATE: return createView(window, lParam);
     case WM_TIMER: timerFired(window); return 0;
     case WM_PAINT: paintFrame(window); return 0;
