@@ -261,15 +261,20 @@ void reportGpu(const char* name, int width, int height, int count) {
     }
     window.paintAt(1.0); // the textures
     const double thread = threadNow(), process = processorNow(), start = now();
+    // A frame the GPU is still behind on is left out, so the frames drawn are counted.
+    int drawn = 0;
     for (int frame = 0; frame < count; ++frame) {
         const double due = start + frame * 1000.0 / 30;
         if (const double wait = due - now(); wait > 0) Sleep(static_cast<DWORD>(wait));
+        const double before = record->lastFrame;
         window.paintAt(1.0 + frame / 30.0);
+        drawn += record->lastFrame != before;
     }
     const double elapsed = now() - start;
+    count = std::max(drawn, 1);
     std::printf("%s on the GPU at %d x %d: %d frames\n", name, width, height, count);
     const std::string prefix = std::string(name) + ", GPU path: ";
-    report((prefix + "frames a second").c_str(), count * 1000.0 / elapsed, "fps", ">= 29");
+    report((prefix + "frames a second").c_str(), drawn * 1000.0 / elapsed, "fps", ">= 29");
     report((prefix + "the thread's processor time a frame").c_str(), (threadNow() - thread) / count,
            "ms", "-");
     report((prefix + "the process's processor time a frame").c_str(),

@@ -557,7 +557,7 @@ bool gpuBehind(ViewState& view) {
     const HRESULT done =
         shared->context->GetData(gpu->finished.Get(), nullptr, 0, D3D11_ASYNC_GETDATA_DONOTFLUSH);
     // A query that never ends (a driver's fault) must not stop the frames.
-    if (done != S_FALSE || gpu->framesSkipped == 3) {
+    if (done != S_FALSE || gpu->framesSkipped == 8) {
         gpu->framesSkipped = 0;
         return false;
     }

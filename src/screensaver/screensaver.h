@@ -233,7 +233,7 @@ GpuWindowOwner openGpuWindow(HWND window);
 bool showOnGpu(HWND window, ViewState& view, unsigned interval);
 // Whether the GPU is still drawing the window's last frame, where no frame-latency object says
 // so: its next frame then waits for a later tick instead of blocking the thread in Present. After
-// three ticks in a row the frame is drawn anyway.
+// eight ticks in a row, about a quarter of a second, the frame is drawn anyway.
 bool gpuBehind(ViewState& view);
 // The window's frame-latency waitable object, or null where its swap chain has none.
 HANDLE frameWaitable(const ViewState& view);
