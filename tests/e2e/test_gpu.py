@@ -26,7 +26,8 @@ def test_run_draws_and_moves_with_direct3d_or_without_it(wine, overrides, on_gpu
     first = wait_until(lambda: (lambda shot: shot if banner_pixels(shot) > 10 and ink(shot) > 0.01 else None)(
         wine.screenshot()), timeout=30, what="the samples and the banner on screen")
     # Wine's Direct3D runs its commands on a thread of its own while a device lives.
-    assert ("d3d11.dll" in Path(f"/proc/{process.pid}/maps").read_text()) == on_gpu
+    loaded = "d3d11.dll" in Path(f"/proc/{process.pid}/maps").read_text()
+    assert loaded == on_gpu
     assert ("wined3d_cs" in threads(process.pid)) == on_gpu
     wait_until(lambda: moved(first, wine.screenshot()) > 0.002, timeout=20, what="the intentions to move")
     wine.key("space")
