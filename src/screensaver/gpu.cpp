@@ -28,11 +28,10 @@
 using Microsoft::WRL::ComPtr;
 
 DrawPath drawPath = DrawPath::gpu;
-HMODULE(*loadSystemLibrary)
-(const wchar_t* name) = [](const wchar_t* name) {
-    return LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+decltype(loadSystemLibrary) loadSystemLibrary = [](const char* name) {
+    return LoadLibraryExA(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
 };
-HRESULT (*presentReported)(HRESULT result) = [](HRESULT result) { return result; };
+decltype(presentReported) presentReported = [](HRESULT result) { return result; };
 
 struct GpuTexture {
     unsigned device = 0; // the device generation it lives on
@@ -106,7 +105,7 @@ bool remade = false;
 bool givenUp = false;
 
 // The libraries stay loaded once loaded: a driver's threads may outlive the device.
-template <typename Function> Function entryPoint(const wchar_t* library, const char* name) {
+template <typename Function> Function entryPoint(const char* library, const char* name) {
     HMODULE module = loadSystemLibrary(library);
     return module
                ? reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)))
@@ -139,8 +138,8 @@ bool onHardware(ID3D11Device* made) {
 }
 
 std::unique_ptr<Device> makeDevice() {
-    const auto create = entryPoint<PFN_D3D11_CREATE_DEVICE>(L"d3d11.dll", "D3D11CreateDevice");
-    const auto compile = entryPoint<pD3DCompile>(L"d3dcompiler_47.dll", "D3DCompile");
+    const auto create = entryPoint<PFN_D3D11_CREATE_DEVICE>("d3d11.dll", "D3D11CreateDevice");
+    const auto compile = entryPoint<pD3DCompile>("d3dcompiler_47.dll", "D3DCompile");
     if (!create || !compile) return nullptr;
     auto made = std::make_unique<Device>();
     const D3D_FEATURE_LEVEL levels[] = {D3D_FEATURE_LEVEL_11_0, D3D_FEATURE_LEVEL_10_1,

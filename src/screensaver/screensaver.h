@@ -222,8 +222,8 @@ extern wishwell::PreparedImage (*renderBanner)(int width);
 // benchmarks choose.
 enum class DrawPath { gpu, processor };
 extern DrawPath drawPath;
-// LoadLibraryExW from the system folder, unless a test makes it fail.
-extern HMODULE (*loadSystemLibrary)(const wchar_t* name);
+// LoadLibraryExA from the system folder, unless a test makes it fail.
+extern HMODULE (*loadSystemLibrary)(const char* name);
 // What a swap chain's Present reported, unless a test reports something else.
 extern HRESULT (*presentReported)(HRESULT result);
 // The window's swap chain on the process's one device; null when it must draw on the processor.

@@ -749,10 +749,10 @@ TEST_F(Frame, WhereTheGpuFailsTheProcessorDraws) {
         SCOPED_TRACE(c.name);
         librariesLoaded = 0;
         lossesLeft = c.losses;
-        loadSystemLibrary = c.loads ? [](const wchar_t* name) {
+        loadSystemLibrary = c.loads ? [](const char* name) {
             ++librariesLoaded;
             return realLoad(name);
-        } : [](const wchar_t*) -> HMODULE {
+        } : [](const char*) -> HMODULE {
             ++librariesLoaded;
             return nullptr;
         };
