@@ -296,6 +296,8 @@ void composeAt(HWND window, ViewState& view, double t) {
     if (view.gpu) {
         if (composeOnGpu(window, view, t)) return;
         view.gpu.reset(); // the processor from now on, starting with this frame
+        if (!view.timerPeriod && visible(view))
+            setFrameTimer(window, view, wishwell::everyTickPeriod);
     }
     try {
         RECT area{};
@@ -319,8 +321,7 @@ void composeAt(HWND window, ViewState& view, double t) {
 // shows the same phase.
 void timerFired(HWND window) {
     ViewState* view = viewOf(window);
-    // A swap chain that waits for the display's refresh brings its own frames.
-    if (!view || !visible(*view) || frameWaitable(*view)) return;
+    if (!view || !visible(*view)) return;
     const double t = motionClock();
     ++view->firings;
     if (!wishwell::frameDue(view->lastFrame, t) || gpuBehind(*view)) return;
@@ -431,7 +432,8 @@ bool planFrame(ViewState& view, int width, int height, double t) {
 void startFrameClock(HWND window) {
     ViewState* view = viewOf(window);
     if (!view) return;
-    setFrameTimer(window, *view, wishwell::everyTickPeriod);
+    // A swap chain that waits for the display's refresh brings its own frames.
+    if (!frameWaitable(*view)) setFrameTimer(window, *view, wishwell::everyTickPeriod);
     // A window seen again shows its frame at once in the motion's proper phase; a new one composes
     // its first frame when it is first painted.
     if (!(view->backBuffer || (view->gpu && view->lastFrame != -HUGE_VAL))) return;
