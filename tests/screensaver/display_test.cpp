@@ -730,6 +730,7 @@ TEST_F(Frame, TheGpuDrawsTheProcessorsFrame) {
 // Makes Direct3D 11 fail as a PC without it, or with a driver that goes away, would.
 int librariesLoaded = 0;
 int lossesLeft = 0;
+int presents = 0;
 decltype(loadSystemLibrary) realLoad = loadSystemLibrary;
 decltype(presentReported) realPresent = presentReported;
 
@@ -778,6 +779,31 @@ TEST_F(Frame, WhereTheGpuFailsTheProcessorDraws) {
         DestroyWindow(window);
         views.clear();
     }
+}
+
+TEST_F(Frame, APausedGpuWindowPresentsNothing) {
+    // While nobody can see it, neither its paints nor its frame clock present.
+    collection = intentions(3);
+    drawPath = DrawPath::gpu;
+    HWND window = openWindow(false, 320, 240);
+    ASSERT_TRUE(window && recordOf(window));
+    ASSERT_TRUE(stateOf(window).gpu) << "no Direct3D 11 device";
+    presents = 0;
+    presentReported = [](HRESULT result) {
+        ++presents;
+        return realPresent(result);
+    };
+    const FixedMotion clock;
+    motionTime = 1.0;
+    SendMessageW(window, WM_PAINT, 0, 0);
+    EXPECT_EQ(presents, 1);
+    stateOf(window).displayOff = true;
+    for (UINT message : {WM_PAINT, WM_TIMER}) {
+        motionTime += 0.1;
+        SendMessageW(window, message, 1, 0);
+    }
+    presentReported = realPresent;
+    EXPECT_EQ(presents, 1);
 }
 
 } // namespace
