@@ -311,6 +311,59 @@ TEST_F(SpriteTest, EachLinesOutlineStaysWholeInItsOwnBand) {
     }
 }
 
+// A script the look's family lacks is drawn in a family that holds it: its outline is not that of
+// as many missing-glyph boxes in the same face. Greek keeps the look's own family.
+TEST_F(SpriteTest, EveryScriptIsDrawnWithRealGlyphs) {
+    const struct {
+        const char* name;
+        std::wstring text;
+        const char* theme;
+        bool ownFamily;
+    } cases[] = {
+        {"Greek", L"Είμαι ήρεμη.", "italicOutline", true},
+        {"Japanese", L"私は成長しています。", "rainbow", false},
+        {"Korean", L"나는 나를 믿는다.", "blues", false},
+        {"Chinese", L"我相信自己。", "superhero", false},
+        {"Hindi", L"मैं सक्षम हूँ।", "purple", false},
+        {"Thai", L"ฉันเชื่อในตัวเอง", "horizon", false},
+        {"Arabic", L"أنا أؤمن بنفسي.", "horizon", false},
+        {"Hebrew", L"אני מאמינה בעצמי.", "rainbow", false},
+        {"symbols", L"\u2600 \u2764 \u262F", "blues", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const wishwell::Look& look = wishwell::lookFor("wordart", c.theme);
+        const Typeface face = typefaceFor(look, c.text);
+        EXPECT_EQ(familyName(face) == familyName(typefaceFor(look)), c.ownFamily);
+        std::wstring missing = c.text; // U+0378 is no character, so no font has its glyph
+        std::replace_if(
+            missing.begin(), missing.end(), [](wchar_t u) { return u != L' '; }, 0x378);
+        const RectF box(0, 0, 340, 60);
+        EXPECT_NE(lineOutline(c.text, face, 30, box).points,
+                  lineOutline(missing, face, 30, box).points);
+    }
+}
+
+// A right-to-left paragraph shows its final full stop at its left end, as a left-to-right one
+// shows a full stop that comes first. Wine lays every text out left to right, in logical order.
+TEST_F(SpriteTest, RightToLeftTextEndsOnTheLeft) {
+    ONLY_ON_WINDOWS("Wine's GDI+ neither reorders right-to-left text nor reads its direction");
+    const wishwell::Look& look = wishwell::lookFor("wordart", "horizon");
+    for (const wchar_t* letters :
+         {L"\u05D0\u05E0\u05D9 \u05DB\u05D0\u05DF", L"\u0623\u0646\u0627 \u0647\u0646\u0627"}) {
+        const Pixels rightToLeft =
+            pixelsOf(buildSprite(letters + std::wstring(L"."), look).bitmap.get());
+        // A left-to-right mark makes the paragraph left to right.
+        const Pixels leftToRight =
+            pixelsOf(buildSprite(L"\u200E." + std::wstring(letters), look).bitmap.get());
+        ASSERT_EQ(rightToLeft.height, leftToRight.height);
+        int differing = 0;
+        for (std::size_t i = 0; i < rightToLeft.argb.size(); ++i)
+            differing += !closeTo(rightToLeft.argb[i], leftToRight.argb[i], 8);
+        EXPECT_LT(differing, 40);
+    }
+}
+
 TEST_F(SpriteTest, ShowsTheLooksShadowOutlineAndGradient) {
     const struct {
         const char* animation;
