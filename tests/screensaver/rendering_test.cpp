@@ -329,12 +329,15 @@ TEST_F(SpriteTest, EveryScriptIsDrawnWithRealGlyphs) {
         {"Arabic", L"أنا أؤمن بنفسي.", "horizon", false},
         {"Hebrew", L"אני מאמינה בעצמי.", "rainbow", false},
         {"symbols", L"\u2600 \u2764 \u262F", "blues", false},
+        {"emoji", L"\U0001F600 \U0001F44D", "purple", false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const wishwell::Look& look = wishwell::lookFor("wordart", c.theme);
         const Typeface face = typefaceFor(look, c.text);
         EXPECT_EQ(familyName(face) == familyName(typefaceFor(look)), c.ownFamily);
+        // Wine's GDI+ draws a character beyond the basic plane as two missing glyphs.
+        if (underWine() && c.text.find(L'\xD83D') != std::wstring::npos) continue;
         std::wstring missing = c.text; // U+0378 is no character, so no font has its glyph
         std::replace_if(
             missing.begin(), missing.end(), [](wchar_t u) { return u != L' '; }, 0x378);
