@@ -30,7 +30,7 @@ bool isLowSurrogate(char16_t unit) {
 // every Windows, Microsoft Sans Serif too, and a face that lacks them (a substitute for Segoe UI)
 // is passed over by the glyph check.
 struct ScriptFamilies {
-    Range ranges[6];
+    Range ranges[6]; // unused ones hold only U+0000, which is never drawn
     std::string_view families[2];
 };
 
