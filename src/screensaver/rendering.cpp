@@ -4,6 +4,8 @@
 
 #include "screensaver.h"
 
+#include "scripts.h"
+
 #include <algorithm>
 #include <cmath>
 #include <iterator>
@@ -19,6 +21,10 @@ constexpr float boxWidth = 340;
 constexpr float measuringHeight = 20000;
 constexpr float fittingHeight = 570;
 constexpr int fittingAttempts = 45;
+
+std::u16string utf16(const std::wstring& text) {
+    return std::u16string(text.begin(), text.end());
+}
 
 // Everything text layout needs, made once per sprite.
 struct TextSetup {
@@ -38,7 +44,13 @@ owners::StringFormat centredFormat(INT flags) {
     return owners::StringFormat(format);
 }
 
-TextSetup textSetup() {
+// A text whose first strong character is right-to-left is laid out as a right-to-left paragraph,
+// so its final full stop stands at its left end. Wine's GDI+ lays every text out left to right.
+INT directionFlags(const std::wstring& text) {
+    return wishwell::rightToLeft(utf16(text)) ? StringFormatFlagsDirectionRightToLeft : 0;
+}
+
+TextSetup textSetup(INT direction) {
     TextSetup setup;
     GpBitmap* surface = nullptr;
     GdipCreateBitmapFromScan0(1, 1, 0, PixelFormat32bppPARGB, nullptr, &surface);
@@ -46,8 +58,8 @@ TextSetup textSetup() {
     GpGraphics* measuring = nullptr;
     if (surface) GdipGetImageGraphicsContext(surface, &measuring);
     setup.measuring.reset(measuring);
-    setup.format = centredFormat(0);
-    setup.oneLine = centredFormat(StringFormatFlagsLineLimit);
+    setup.format = centredFormat(direction);
+    setup.oneLine = centredFormat(direction | StringFormatFlagsLineLimit);
     return setup;
 }
 
@@ -104,7 +116,8 @@ TextFit fit(const TextSetup& setup, const std::wstring& text, const Typeface& fa
 // text that wraps, so the lines are found with the same measuring and laid out one at a time,
 // each centred in the box at its own line's offset, as one multi-line layout places them.
 void addOutline(const TextSetup& setup, GpPath* path, const std::wstring& text,
-                const Typeface& face, float emSize, float boxHeight) {
+                const Typeface& face, float emSize, float boxHeight, INT direction) {
+    const std::u16string units16 = utf16(text);
     const owners::Font font = makeFont(face, emSize);
     REAL fontHeight = 0;
     GdipGetFontHeight(font.get(), setup.measuring.get(), &fontHeight);
@@ -129,13 +142,18 @@ void addOutline(const TextSetup& setup, GpPath* path, const std::wstring& text,
                                               end - position, font.get(), lineBox);
                 units = std::clamp<std::size_t>(static_cast<std::size_t>(std::max(m.fitted, 0)), 1,
                                                 end - position);
+                // A line without a break opportunity is cut where its width runs out, which may be
+                // inside a surrogate pair or a combining or emoji sequence: it keeps that whole.
+                units = wishwell::lineEnd(std::u16string_view(units16).substr(0, end), position,
+                                          position + units) -
+                        position;
             }
             std::size_t shown = units;
             while (shown > 0 && text[position + shown - 1] == L' ')
                 --shown;
             if (shown > 0)
                 addLineOutline(path, text.c_str() + position, shown, face, emSize,
-                               RectF(0, top, boxWidth, pitch));
+                               RectF(0, top, boxWidth, pitch), direction);
             top += pitch;
             position += units;
             // A wrapped line's spaces stay behind at the break.
@@ -226,6 +244,81 @@ void drawExtrusion(GpBitmap* sprite, GpPath* path, const wishwell::Look& look) {
                            look.shadowRises ? -i : i);
 }
 
+// The look's style, or regular when the family does not offer it.
+int styleFor(GpFontFamily* family, const wishwell::Look& look) {
+    const int style =
+        look.fontStyle == wishwell::FontStyle::boldItalic ? FontStyleBoldItalic : FontStyleBold;
+    BOOL available = FALSE;
+    const GpStatus asked = GdipIsStyleAvailable(family, style, &available);
+    return asked == Ok && available ? style : FontStyleRegular;
+}
+
+// Whether a character map (a font's "cmap" table) maps the code point to a glyph, read from its
+// first Unicode subtable of format 12, the one that reaches beyond the basic plane.
+bool mapsCodePoint(const std::vector<BYTE>& cmap, char32_t c) {
+    const auto u16 = [&](std::size_t at) -> std::uint32_t {
+        return at + 2 <= cmap.size() ? std::uint32_t(cmap[at]) << 8 | cmap[at + 1] : 0;
+    };
+    const auto u32 = [&](std::size_t at) { return u16(at) << 16 | u16(at + 2); };
+    const std::uint32_t tables = u16(2);
+    for (std::uint32_t t = 0; t < tables; ++t) {
+        const std::size_t record = 4 + 8 * static_cast<std::size_t>(t);
+        const std::uint32_t platform = u16(record), encoding = u16(record + 2);
+        const std::size_t table = u32(record + 4);
+        if (!((platform == 3 && encoding == 10) || platform == 0) || u16(table) != 12) continue;
+        const std::uint32_t groups = u32(table + 12);
+        for (std::uint32_t g = 0; g < groups; ++g) {
+            const std::size_t group = table + 16 + 12 * static_cast<std::size_t>(g);
+            if (group + 12 > cmap.size()) return false;
+            if (c >= u32(group) && c <= u32(group + 4))
+                return u32(group + 8) + (c - u32(group)) != 0;
+        }
+        return false;
+    }
+    return false;
+}
+
+// Whether the family has a glyph for every character of the text that is drawn as one, asked of
+// GDI's font of the same family, the face GDI+ draws with. GetGlyphIndicesW answers for the basic
+// plane; characters beyond it, emoji among them, are looked up in the font's character map.
+bool hasGlyphs(GpFontFamily* family, const std::wstring& text) {
+    LOGFONTW description{};
+    description.lfHeight = -44;
+    description.lfCharSet = DEFAULT_CHARSET;
+    GdipGetFamilyName(family, description.lfFaceName, LANG_NEUTRAL);
+    const owners::GdiFont font(CreateFontIndirectW(&description));
+    const owners::MemoryDc dc(CreateCompatibleDC(nullptr));
+    if (!font || !dc) return false;
+    const HGDIOBJ previous = SelectObject(dc.get(), font.get());
+    std::vector<WORD> glyphs(text.size());
+    const bool indexed = GetGlyphIndicesW(dc.get(), text.c_str(), static_cast<int>(text.size()),
+                                          glyphs.data(), GGI_MARK_NONEXISTING_GLYPHS) != GDI_ERROR;
+    std::vector<BYTE> cmap;
+    const std::u16string units = utf16(text);
+    bool all = indexed;
+    for (std::size_t i = 0, length = 1; all && i < units.size(); i += length) {
+        const char32_t c = wishwell::codePointAt(units, i, &length);
+        if (!wishwell::needsGlyph(c)) continue;
+        if (length == 1) {
+            all = glyphs[i] != 0xFFFF;
+            continue;
+        }
+        if (cmap.empty()) {
+            const DWORD tag = 'c' | 'm' << 8 | 'a' << 16 | 'p' << 24;
+            const DWORD size = GetFontData(dc.get(), tag, 0, nullptr, 0);
+            if (size == GDI_ERROR || size == 0) {
+                all = false;
+                break;
+            }
+            cmap.resize(size);
+            GetFontData(dc.get(), tag, 0, cmap.data(), size);
+        }
+        all = mapsCodePoint(cmap, c);
+    }
+    SelectObject(dc.get(), previous);
+    return all;
+}
+
 } // namespace
 
 Typeface typefaceFor(const wishwell::Look& look) {
@@ -239,11 +332,24 @@ Typeface typefaceFor(const wishwell::Look& look) {
 
     Typeface face;
     face.family = chosen ? std::move(chosen) : std::move(fallback);
-    const int style =
-        look.fontStyle == wishwell::FontStyle::boldItalic ? FontStyleBoldItalic : FontStyleBold;
-    BOOL available = FALSE;
-    const GpStatus asked = GdipIsStyleAvailable(face.family.get(), style, &available);
-    face.style = asked == Ok && available ? style : FontStyleRegular;
+    face.style = styleFor(face.family.get(), look);
+    return face;
+}
+
+Typeface typefaceFor(const wishwell::Look& look, const std::wstring& text) {
+    Typeface face = typefaceFor(look);
+    const std::vector<std::string_view> candidates = wishwell::fallbackFamilies(utf16(text));
+    if (candidates.empty() || hasGlyphs(face.family.get(), text)) return face;
+    for (std::string_view name : candidates) {
+        GpFontFamily* raw = nullptr;
+        if (GdipCreateFontFamilyFromName(widen(std::string(name)).c_str(), nullptr, &raw) != Ok)
+            continue;
+        owners::FontFamily candidate(raw);
+        if (!hasGlyphs(candidate.get(), text)) continue;
+        face.family = std::move(candidate);
+        face.style = styleFor(face.family.get(), look);
+        break;
+    }
     return face;
 }
 
@@ -254,16 +360,16 @@ float startingEmSize(std::size_t units) {
 }
 
 TextFit fitText(const std::wstring& text, const Typeface& face) {
-    return fit(textSetup(), text, face);
+    return fit(textSetup(directionFlags(text)), text, face);
 }
 
 void addLineOutline(GpPath* path, const wchar_t* line, std::size_t units, const Typeface& face,
-                    float emSize, const RectF& box) {
+                    float emSize, const RectF& box, int direction) {
     // Windows measures with the measuring graphics' hinted glyph widths but lays a path's glyphs
     // out unhinted, a few pixels wider, so a line that just fitted would wrap its last word onto
     // the next line's place; Wine, even without wrapping, cuts a line at the box's edge. So the
     // line is never wrapped, in a box as wide again on either side, which keeps its centre.
-    const owners::StringFormat unwrapped = centredFormat(StringFormatFlagsNoWrap);
+    const owners::StringFormat unwrapped = centredFormat(direction | StringFormatFlagsNoWrap);
     const RectF wide(box.X - box.Width, box.Y, box.Width * 3, box.Height);
     GdipAddPathString(path, line, static_cast<INT>(units), face.family.get(), face.style, emSize,
                       &wide, unwrapped.get());
@@ -275,15 +381,16 @@ int spriteHeightFor(float outlineBottom) {
 }
 
 Sprite buildSprite(const std::wstring& text, const wishwell::Look& look) {
-    const Typeface face = typefaceFor(look);
-    const TextSetup setup = textSetup();
+    const Typeface face = typefaceFor(look, text);
+    const INT direction = directionFlags(text);
+    const TextSetup setup = textSetup(direction);
     const TextFit fitted = fit(setup, text, face);
 
     GpPath* rawPath = nullptr;
     GdipCreatePath(FillModeAlternate, &rawPath);
     const owners::Path path(rawPath);
     const float boxHeight = std::clamp(fitted.height + fitted.emSize, 24.0f, 590.0f);
-    if (path) addOutline(setup, path.get(), text, face, fitted.emSize, boxHeight);
+    if (path) addOutline(setup, path.get(), text, face, fitted.emSize, boxHeight, direction);
 
     GpMatrix* rawMatrix = nullptr;
     GdipCreateMatrix2(1, look.m12, 0, look.m22, wishwell::pathOffsetX, wishwell::pathOffsetY,

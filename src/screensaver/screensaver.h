@@ -117,6 +117,9 @@ struct Typeface {
     int style = 0; // a Gdiplus::FontStyle
 };
 Typeface typefaceFor(const wishwell::Look& look);
+// The same, unless the family lacks a glyph of the text: then the first of the Windows UI families
+// for the text's scripts that holds them all, in the look's style where it has it.
+Typeface typefaceFor(const wishwell::Look& look, const std::wstring& text);
 
 // The em size in pixels that fitting starts from, for a text of that many UTF-16 code units.
 float startingEmSize(std::size_t units);
@@ -128,9 +131,10 @@ struct TextFit {
 };
 TextFit fitText(const std::wstring& text, const Typeface& face);
 // Adds the outline of one line of text, from the box's top and centred on its middle, on one line
-// however narrow the box.
+// however narrow the box; direction is 0 or StringFormatFlagsDirectionRightToLeft.
 void addLineOutline(Gdiplus::GpPath* path, const wchar_t* line, std::size_t units,
-                    const Typeface& face, float emSize, const Gdiplus::RectF& box);
+                    const Typeface& face, float emSize, const Gdiplus::RectF& box,
+                    int direction = 0);
 
 // The sprite's height for an outline whose transformed bounds end at that y.
 int spriteHeightFor(float outlineBottom);

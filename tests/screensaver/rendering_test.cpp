@@ -311,6 +311,58 @@ TEST_F(SpriteTest, EachLinesOutlineStaysWholeInItsOwnBand) {
     }
 }
 
+// A script the look's family lacks is drawn in a family that holds it: its outline is not that of
+// as many missing-glyph boxes in the same face. Greek keeps the look's own family.
+TEST_F(SpriteTest, EveryScriptIsDrawnWithRealGlyphs) {
+    const struct {
+        const char* name;
+        std::wstring text;
+        const char* theme;
+        bool ownFamily;
+    } cases[] = {
+        {"Greek", L"Είμαι ήρεμη.", "italicOutline", true},
+        {"Japanese", L"私は成長しています。", "rainbow", false},
+        {"Korean", L"나는 나를 믿는다.", "blues", false},
+        {"Chinese", L"我相信自己。", "superhero", false},
+        {"Hindi", L"मैं सक्षम हूँ।", "purple", false},
+        {"Thai", L"ฉันเชื่อในตัวเอง", "horizon", false},
+        {"Arabic", L"أنا أؤمن بنفسي.", "horizon", false},
+        {"Hebrew", L"אני מאמינה בעצמי.", "rainbow", false},
+        {"emoji", L"\U0001F600 \U0001F44D", "purple", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const wishwell::Look& look = wishwell::lookFor("wordart", c.theme);
+        const Typeface face = typefaceFor(look, c.text);
+        EXPECT_EQ(familyName(face) == familyName(typefaceFor(look)), c.ownFamily);
+        // Wine's GDI+ draws a character beyond the basic plane as two missing glyphs.
+        if (underWine() && c.text.find(L'\xD83D') != std::wstring::npos) continue;
+        std::wstring missing = c.text; // U+0378 is no character, so no font has its glyph
+        std::replace_if(
+            missing.begin(), missing.end(), [](wchar_t u) { return u != L' '; }, 0x378);
+        const RectF box(0, 0, 340, 60);
+        EXPECT_NE(lineOutline(c.text, face, 30, box).points,
+                  lineOutline(missing, face, 30, box).points);
+    }
+}
+
+// A right-to-left paragraph ends on the left, as a left-to-right one (by a left-to-right mark) that
+// starts with the full stop. Wine's GDI+ lays every text out left to right, in logical order.
+TEST_F(SpriteTest, RightToLeftTextEndsOnTheLeft) {
+    ONLY_ON_WINDOWS("Wine's GDI+ neither reorders right-to-left text nor reads its direction");
+    const wishwell::Look& look = wishwell::lookFor("wordart", "horizon");
+    for (const std::wstring letters :
+         {L"\u05D0\u05E0\u05D9 \u05DB\u05D0\u05DF", L"\u0623\u0646\u0627 \u0647\u0646\u0627"}) {
+        const Pixels rightToLeft = pixelsOf(buildSprite(letters + L".", look).bitmap.get());
+        const Pixels leftToRight = pixelsOf(buildSprite(L"\u200E." + letters, look).bitmap.get());
+        ASSERT_EQ(rightToLeft.height, leftToRight.height);
+        int differing = 0;
+        for (std::size_t i = 0; i < rightToLeft.argb.size(); ++i)
+            differing += !closeTo(rightToLeft.argb[i], leftToRight.argb[i], 8);
+        EXPECT_LT(differing, 40);
+    }
+}
+
 TEST_F(SpriteTest, ShowsTheLooksShadowOutlineAndGradient) {
     const struct {
         const char* animation;
