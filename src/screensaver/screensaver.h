@@ -70,6 +70,8 @@ HWND control(HWND parent, const wchar_t* className, const wchar_t* text, DWORD s
 // The outer size of a settings window of that style whose client area is 586 x 425 units at dpi.
 SIZE settingsFrame(DWORD style, UINT dpi);
 void updateStatus();
+// The DPI a window is drawn at: GetDpiForWindow, unless a test stands in for another monitor.
+extern UINT(WINAPI* windowDpi)(HWND window);
 
 // ---- Storage (storage.cpp) -----------------------------------------------------------------
 // The local application-data folder joined with "Wishwell Lumiary"; not created.

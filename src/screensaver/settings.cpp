@@ -39,6 +39,8 @@ struct ControlRow {
     int id;
 };
 constexpr int statusRow = 1;
+constexpr int clientWidth = 586;
+constexpr int clientHeight = 425;
 constexpr ControlRow rows[] = {
     {L"STATIC", L"Wishwell Lumiary \u00b7 Windows screensaver", 0, 22, 18, 550, 30, 0},
     {L"STATIC", L"", 0, 22, 57, 550, 50, 0}, // the status line
@@ -100,13 +102,14 @@ BOOL frameForDpi(HWND window, UINT dpi, SIZE& size) {
     return TRUE;
 }
 
-// The window is laid out once by the system DPI, wherever it opens. Windows then tells a
-// per-monitor-v2 window of every move to a monitor of another DPI, with a rectangle of its
-// size there, and stretches nothing itself. Wine gives every monitor the system DPI and never
-// sends this.
-void followDpi(HWND window, UINT dpi, const RECT& suggested) {
-    SetWindowPos(window, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
-                 suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+// The window is laid out by the system DPI while it is made, but a per-monitor-v2 window takes the
+// DPI of the monitor it opens on, which may differ (a second monitor of another scale, or a scale
+// changed without signing out), and Windows sends no WM_DPICHANGED for it. Later, Windows tells the
+// window of every move to a monitor of another DPI, with a rectangle of its size there, and
+// stretches nothing itself. Wine gives every monitor the system DPI and never sends this.
+void layOut(HWND window, UINT dpi, const RECT& frame) {
+    SetWindowPos(window, nullptr, frame.left, frame.top, frame.right - frame.left,
+                 frame.bottom - frame.top, SWP_NOZORDER | SWP_NOACTIVATE);
     owners::GdiFont font(makeFont(dpi));
     // A new child goes below its siblings, so they are met in creation order, as in rows.
     HWND child = GetWindow(window, GW_CHILD);
@@ -121,6 +124,20 @@ void followDpi(HWND window, UINT dpi, const RECT& suggested) {
     if (!font) return;
     const owners::GdiFont old(uiFont);
     uiFont = font.release();
+}
+
+// The caption and borders already have the window's own DPI (under Wine the system's): only the
+// client area changes.
+void followOwnDpi(HWND window) {
+    const UINT dpi = windowDpi(window);
+    if (dpi == 0 || dpi == GetDpiForSystem()) return;
+    RECT frame{};
+    RECT client{};
+    GetWindowRect(window, &frame);
+    GetClientRect(window, &client);
+    frame.right += scaled(clientWidth, dpi) - client.right;
+    frame.bottom += scaled(clientHeight, dpi) - client.bottom;
+    layOut(window, dpi, frame);
 }
 
 // A process that dies leaves Windows' Screen Saver Settings dialog disabled for good: Windows
@@ -156,6 +173,7 @@ void createContent(HWND window) {
     }
     try {
         buildContent(window);
+        followOwnDpi(window);
     } catch (const std::exception&) {
         // Only an exhausted allocation gets here; the window then lacks some of its content.
     }
@@ -322,6 +340,8 @@ void runCommand(HWND window, int id) {
 
 } // namespace
 
+UINT(WINAPI* windowDpi)(HWND window) = GetDpiForWindow;
+
 HWND control(HWND parent, const wchar_t* className, const wchar_t* text, DWORD style, int x, int y,
              int width, int height, int id) {
     x = scaled(x);
@@ -337,7 +357,7 @@ HWND control(HWND parent, const wchar_t* className, const wchar_t* text, DWORD s
 }
 
 SIZE settingsFrame(DWORD style, UINT dpi) {
-    RECT frame = {0, 0, scaled(586, dpi), scaled(425, dpi)};
+    RECT frame = {0, 0, scaled(clientWidth, dpi), scaled(clientHeight, dpi)};
     AdjustWindowRectExForDpi(&frame, style, FALSE, 0, dpi);
     return {frame.right - frame.left, frame.bottom - frame.top};
 }
@@ -359,7 +379,7 @@ LRESULT CALLBACK settingsProc(HWND window, UINT message, WPARAM wParam, LPARAM l
     case WM_GETDPISCALEDSIZE:
         return frameForDpi(window, static_cast<UINT>(wParam), *reinterpret_cast<SIZE*>(lParam));
     case WM_DPICHANGED:
-        followDpi(window, HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+        layOut(window, HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
         return 0;
     case WM_DESTROY:
         enableOwner(); // destroyed without a close as well

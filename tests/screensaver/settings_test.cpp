@@ -145,6 +145,7 @@ protected:
         user = User();
     }
     void TearDown() override {
+        windowDpi = GetDpiForWindow;
         SetCurrentDirectoryW(startFolder.c_str());
         if (settings) DestroyWindow(settings);
         quitPosted();
@@ -386,7 +387,24 @@ TEST_F(SettingsWindow, ADpiChangeResizesTheWindowAndScalesEveryControlAndTheFont
         for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
             EXPECT_EQ(reinterpret_cast<HFONT>(SendMessageW(child, WM_GETFONT, 0, 0)), uiFont);
     };
+    // Opened on a monitor whose DPI is not the system's, the window is laid out again at once.
+    static UINT monitorDpi;
+    monitorDpi = GetDpiForSystem() == 144 ? 192 : 144;
+    windowDpi = [](HWND) { return monitorDpi; };
     HWND window = open();
+    windowDpi = GetDpiForWindow;
+    ASSERT_NE(window, nullptr);
+    {
+        SCOPED_TRACE("the first layout, by the monitor's DPI");
+        expectLayout(window, monitorDpi);
+        RECT client{};
+        GetClientRect(window, &client);
+        EXPECT_EQ(client.right, MulDiv(586, static_cast<int>(monitorDpi), 96));
+        EXPECT_EQ(client.bottom, MulDiv(425, static_cast<int>(monitorDpi), 96));
+    }
+    DestroyWindow(window);
+    quitPosted();
+    window = open();
     ASSERT_NE(window, nullptr);
     {
         SCOPED_TRACE("the first layout, by the system DPI");
