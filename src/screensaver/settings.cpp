@@ -24,6 +24,7 @@ enum : int {
     reducedMotionCommand = 104,
     installCommand = 105,
     closeCommand = 106,
+    standingLine = 201, // not a command: a static control sends none
 };
 
 // Both the open-file dialog and the module path get the longest path Windows can hand out.
@@ -40,7 +41,7 @@ struct ControlRow {
 };
 constexpr int statusRow = 1;
 constexpr int clientWidth = 586;
-constexpr int clientHeight = 425;
+constexpr int clientHeight = 475;
 constexpr ControlRow rows[] = {
     {L"STATIC", L"Wishwell Lumiary \u00b7 Windows screensaver", 0, 22, 18, 550, 30, 0},
     {L"STATIC", L"", 0, 22, 57, 550, 50, 0}, // the status line
@@ -54,9 +55,10 @@ constexpr ControlRow rows[] = {
      L"Download your backup from the widget\u2019s Your intentions view, then import it here. "
      L"Import again whenever you want to update the screensaver.",
      0, 22, 235, 540, 66, 0},
-    {L"BUTTON", L"Install for this Windows user", WS_TABSTOP, 22, 316, 260, 38, installCommand},
-    {L"BUTTON", L"Close", WS_TABSTOP, 430, 316, 132, 38, closeCommand},
-    {L"STATIC", L"Prototype 0.1 \u00b7 Offline \u00b7 No account required", 0, 22, 375, 540, 26, 0},
+    {L"STATIC", L"", 0, 22, 308, 540, 44, standingLine}, // whether Windows starts the screensaver
+    {L"BUTTON", L"Install for this Windows user", WS_TABSTOP, 22, 366, 260, 38, installCommand},
+    {L"BUTTON", L"Close", WS_TABSTOP, 430, 366, 132, 38, closeCommand},
+    {L"STATIC", L"Prototype 0.1 \u00b7 Offline \u00b7 No account required", 0, 22, 425, 540, 26, 0},
 };
 
 // The owner that this window disabled, while it is disabled, and the handlers that were in place
@@ -92,6 +94,18 @@ void buildContent(HWND window) {
         if (row.id == reducedMotionCommand) {
             SendMessageW(made, BM_SETCHECK, reduced ? BST_CHECKED : BST_UNCHECKED, 0);
         }
+    }
+}
+
+// Read afresh whenever the user may have changed something in Windows' settings: when the window
+// opens, whenever it is activated again (back from Windows' Screen Saver Settings), and after an
+// install. A fact Windows does not give is left out of the sentence; nothing here shows a box.
+void showStanding(HWND window) {
+    try {
+        const std::string sentence = wishwell::standingSentence(readSaverFacts());
+        SetDlgItemTextW(window, standingLine, widen(sentence).c_str());
+    } catch (const std::exception&) {
+        // Only an exhausted allocation gets here; the line keeps its last sentence.
     }
 }
 
@@ -174,6 +188,7 @@ void createContent(HWND window) {
     try {
         buildContent(window);
         followOwnDpi(window);
+        showStanding(window);
     } catch (const std::exception&) {
         // Only an exhausted allocation gets here; the window then lacks some of its content.
     }
@@ -329,7 +344,10 @@ void runCommand(HWND window, int id) {
         case previewCollectionCommand: startViews(false); break;
         case previewSampleCommand: startViews(true); break;
         case reducedMotionCommand: storeReducedMotion(window); break;
-        case installCommand: installForThisUser(); break;
+        case installCommand:
+            installForThisUser();
+            showStanding(window);
+            break;
         case closeCommand: closeSettings(window); break;
         default: break; // Escape and Return arrive as IDCANCEL and IDOK: not commands here
         }
@@ -376,6 +394,9 @@ LRESULT CALLBACK settingsProc(HWND window, UINT message, WPARAM wParam, LPARAM l
     case WM_CREATE: createContent(window); return 0;
     case WM_COMMAND: runCommand(window, LOWORD(wParam)); return 0;
     case WM_CLOSE: closeSettings(window); return 0;
+    case WM_ACTIVATE:
+        if (LOWORD(wParam) != WA_INACTIVE) showStanding(window);
+        break; // Windows still gives the focus back to the control that had it
     case WM_GETDPISCALEDSIZE:
         return frameForDpi(window, static_cast<UINT>(wParam), *reinterpret_cast<SIZE*>(lParam));
     case WM_DPICHANGED:

@@ -19,7 +19,7 @@ def test_imports_only_windows_own_dlls(wine):
     image = pefile.PE(str(wine.saver))
     dlls = {entry.dll.decode().lower() for entry in image.DIRECTORY_ENTRY_IMPORT}
     allowed = {"kernel32.dll", "user32.dll", "gdi32.dll", "gdiplus.dll", "msvcrt.dll", "shell32.dll",
-               "ole32.dll", "advapi32.dll", "wtsapi32.dll"}
+               "ole32.dll", "advapi32.dll", "wtsapi32.dll", "version.dll"}
     assert dlls <= allowed, dlls - allowed
     # The open-file dialog's DLL loads when the dialog first opens (the import tests open it), not
     # at every start of the screensaver.
@@ -37,7 +37,8 @@ def test_names_no_dll_beyond_windows_own_even_those_loaded_later(wine):
             for m in re.findall(rb"(?:[A-Za-z0-9_.-]\0)+\.\0[dD]\0[lL]\0[lL]\0", data)}
     assert "comdlg32.dll" in narrow
     allowed = {"kernel32.dll", "user32.dll", "gdi32.dll", "gdiplus.dll", "msvcrt.dll", "shell32.dll",
-               "ole32.dll", "advapi32.dll", "comdlg32.dll", "wtsapi32.dll"}
+               "ole32.dll", "advapi32.dll", "comdlg32.dll", "wtsapi32.dll", "version.dll",
+               "powrprof.dll"}
     assert narrow | wide <= allowed, (narrow | wide) - allowed
 
 
