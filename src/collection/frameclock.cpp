@@ -9,6 +9,16 @@ bool frameDue(double last, double now) {
     return now < last || now - last >= frameGap;
 }
 
+unsigned nextTimerPeriod(unsigned period, double elapsed, unsigned firings) {
+    constexpr double fasterThanTicks = 0.013; // a default tick's firings are 15.625 ms apart
+    constexpr double thirdTick = 0.040;       // two default ticks are 31.25 ms, three 46.9
+    if (!std::isfinite(elapsed) || elapsed < 0 || firings == 0) return period;
+    if (period == everyTickPeriod && firings >= 2 && elapsed / firings < fasterThanTicks)
+        return frameTimerPeriod;
+    if (period == frameTimerPeriod && elapsed > thirdTick) return everyTickPeriod;
+    return period;
+}
+
 namespace {
 constexpr unsigned longestInterval = 4; // what a swap chain's Present waits at most
 }

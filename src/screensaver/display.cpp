@@ -213,6 +213,13 @@ ViewState* viewOf(HWND window) {
     return reinterpret_cast<ViewState*>(GetWindowLongPtrW(window, GWLP_USERDATA));
 }
 
+// On a right-to-left Windows the Display settings page may be mirrored, and a child takes its
+// parent's layout (Wine does so too): the frames copied into a mirrored window would be
+// mirror-written. Windows documents WM_NCCREATE as the place where a child stops inheriting it.
+void keepLeftToRight(HWND window) {
+    SetWindowLongW(window, GWL_EXSTYLE, GetWindowLongW(window, GWL_EXSTYLE) & ~WS_EX_LAYOUTRTL);
+}
+
 LRESULT createView(HWND window, LPARAM lParam) {
     try {
         auto view = std::make_unique<ViewState>();
@@ -245,9 +252,16 @@ void invalidateChanged(HWND window, ViewState& view) {
     InvalidateRgn(window, region.get(), FALSE);
 }
 
+// Never coalesced with other timers: a coalesced firing slips to a later tick (frameclock.h).
+void setFrameTimer(HWND window, ViewState& view, unsigned period) {
+    view.timerPeriod = period;
+    SetCoalescableTimer(window, frameTimer, period, nullptr, wishwell::frameTimerTolerance);
+}
+
 // Composes the frame at the motion's time t and asks for what changed to be shown.
 void composeAt(HWND window, ViewState& view, double t) {
     view.lastFrame = t;
+    view.firings = 0;
     try {
         RECT area{};
         GetClientRect(window, &area);
@@ -264,15 +278,20 @@ void composeAt(HWND window, ViewState& view, double t) {
     }
 }
 
-// The timer fires on every second default tick, or every 31 or 32 ms on a finer one and under
-// Wine (frameclock.h); a firing brings a frame when one is due. The motion's time is read afresh
-// for every frame, never accumulated, from a clock whose origin all windows share, so every
-// monitor shows the same phase.
+// The timer fires on every default tick, or every 31 ms on a finer one and under Wine
+// (frameclock.h); a firing brings a frame when one is due. The motion's time is read afresh for
+// every frame, never accumulated, from a clock whose origin all windows share, so every monitor
+// shows the same phase.
 void timerFired(HWND window) {
     ViewState* view = viewOf(window);
     if (!view || !visible(*view)) return;
     const double t = motionClock();
-    if (wishwell::frameDue(view->lastFrame, t)) composeAt(window, *view, t);
+    ++view->firings;
+    if (!wishwell::frameDue(view->lastFrame, t)) return;
+    const unsigned period =
+        wishwell::nextTimerPeriod(view->timerPeriod, t - view->lastFrame, view->firings);
+    composeAt(window, *view, t);
+    if (period != view->timerPeriod) setFrameTimer(window, *view, period);
 }
 
 // Shows the frame already drawn wherever Windows asks, the frame clock included; black where there
@@ -355,19 +374,22 @@ bool composeFrame(ViewState& view, int width, int height, double t) {
 }
 
 void startFrameClock(HWND window) {
-    SetTimer(window, frameTimer, wishwell::frameTimerPeriod, nullptr);
+    ViewState* view = viewOf(window);
+    if (!view) return;
+    setFrameTimer(window, *view, wishwell::everyTickPeriod);
     // A window seen again shows its frame at once in the motion's proper phase; a new one composes
     // its first frame when it is first painted.
-    if (ViewState* view = viewOf(window); view && view->backBuffer)
-        composeAt(window, *view, motionClock());
+    if (view->backBuffer) composeAt(window, *view, motionClock());
 }
 
 void stopFrameClock(HWND window) {
     KillTimer(window, frameTimer);
+    if (ViewState* view = viewOf(window)) view->timerPeriod = 0;
 }
 
 LRESULT CALLBACK saverProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
+    case WM_NCCREATE: keepLeftToRight(window); break;
     case WM_CREATE: return createView(window, lParam);
     case WM_TIMER: timerFired(window); return 0;
     case WM_PAINT: paintFrame(window); return 0;

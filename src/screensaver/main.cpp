@@ -113,10 +113,6 @@ void openPreview(std::uint64_t parentHandle) {
         CreateWindowExW(0, L"WishwellSaver", L"", WS_CHILD | WS_VISIBLE, 0, 0, area.right,
                         area.bottom, parent, nullptr, instance, reinterpret_cast<LPVOID>(1));
     if (!child) throw std::runtime_error("Could not create the preview.");
-    // On a right-to-left Windows the Display settings page may be mirrored, and a child takes its
-    // parent's layout (Wine does so too): the frames copied into a mirrored window would be
-    // mirror-written. The child's own layout is left to right, whatever its host's.
-    SetWindowLongPtrW(child, GWL_EXSTYLE, GetWindowLongPtrW(child, GWL_EXSTYLE) & ~WS_EX_LAYOUTRTL);
     views.push_back(child);
 }
 

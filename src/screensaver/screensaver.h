@@ -166,6 +166,8 @@ struct ViewState {
     bool wholeFrame = true; // copy the whole frame next time: it is new, or the screen lost it
     int framesSinceWhole = 0;
     double lastFrame = -HUGE_VAL;   // the motion's time of the last frame composed
+    unsigned timerPeriod = 0;       // the frame timer's period in ms while it runs (frameclock.h)
+    unsigned firings = 0;           // the timer's firings since the last frame
     wishwell::PreparedImage banner; // "SAMPLE INTENTIONS" for a frame bannerWidth wide
     int bannerWidth = 0;
     bool displayOff = false;   // Windows has switched the session's display off
@@ -194,11 +196,14 @@ extern wishwell::PreparedImage (*renderBanner)(int width);
 bool visible(const ViewState& view);
 // What the session is at the start: WTSQuerySessionInformationW and WTSFreeMemory, unless a test
 // stands in for them.
-extern BOOL(WINAPI* querySession)(HANDLE server, DWORD session, WTS_INFO_CLASS what,
-                                  LPWSTR* buffer, DWORD* bytes);
+extern BOOL(WINAPI* querySession)(HANDLE server, DWORD session, WTS_INFO_CLASS what, LPWSTR* buffer,
+                                  DWORD* bytes);
 extern void(WINAPI* freeSessionMemory)(PVOID memory);
+// Whether the desktop that takes input is this thread's own, unless a test stands in for it: false
+// when the session's lock has moved input to the secure desktop.
+extern bool (*onInputDesktop)();
 // Notes in the view whether the session is locked or disconnected already, as far as Windows says;
-// the lock only from Windows 8 on.
+// the lock only from Windows 8 on, and only where it hides the window.
 void readSession(ViewState& view, bool windows8OrLater);
 // Asks Windows to tell the window when the display goes off and when the session is locked or
 // disconnected, reads whether it is so already, and stops asking.

@@ -1,6 +1,7 @@
 // Who can see a full-screen display window. Windows keeps running a screensaver after it switches
-// the display off, locks the session or loses the session's client; the window asks to be told,
-// and while nobody can see it there is no frame clock and no frame.
+// the display off or loses the session's client; the window asks to be told, and while nobody can
+// see it there is no frame clock and no frame. A lock hides only a preview started from the
+// settings window: the saver Windows started stays in front of the lock screen.
 
 #include "screensaver.h"
 
@@ -10,9 +11,34 @@
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <string>
 
 decltype(querySession) querySession = WTSQuerySessionInformationW;
 decltype(freeSessionMemory) freeSessionMemory = WTSFreeMemory;
+
+namespace {
+
+std::wstring desktopName(HDESK desktop) {
+    wchar_t name[256] = {};
+    DWORD needed = 0;
+    if (!GetUserObjectInformationW(desktop, UOI_NAME, name, sizeof name, &needed)) return L"";
+    return name;
+}
+
+// Windows switches input to the secure desktop of the lock screen, which refuses to be opened by
+// the user's programs; any other failure says nothing about the lock.
+bool inputDesktopIsThreads() {
+    const HDESK input = OpenInputDesktop(0, FALSE, DESKTOP_READOBJECTS);
+    if (!input) return GetLastError() != ERROR_ACCESS_DENIED;
+    const std::wstring inputName = desktopName(input);
+    CloseDesktop(input);
+    const std::wstring own = desktopName(GetThreadDesktop(GetCurrentThreadId()));
+    return inputName.empty() || own.empty() || _wcsicmp(inputName.c_str(), own.c_str()) == 0;
+}
+
+} // namespace
+
+decltype(onInputDesktop) onInputDesktop = inputDesktopIsThreads;
 
 namespace {
 
@@ -61,6 +87,14 @@ template <typename T> std::optional<T> sessionInformation(WTS_INFO_CLASS what) {
     return value;
 }
 
+// A saver that Windows started runs on a desktop of its own, and with "On resume, display logon
+// screen" ticked Windows locks the session a few seconds after it starts, with the saver still on
+// screen in front of the lock: a lock does not hide it. A preview started from the settings window
+// is on the user's desktop, which a lock does hide, as the input then moves to the secure desktop.
+bool lockHides() {
+    return !externalSaver && !onInputDesktop();
+}
+
 // While nobody can see the window there is no timer and no frame; when the window can be seen
 // again, the frame clock composes a frame in the motion's proper phase at once (or with its first
 // firing, where the window has drawn none yet), and the whole of it is copied to the screen.
@@ -91,7 +125,7 @@ void readSession(ViewState& view, bool windows8OrLater) {
     if (!windows8OrLater) return;
     if (const auto info = sessionInformation<SessionInfoEx>(sessionInfoEx);
         info && info->Level == 1)
-        view.locked = info->Data.level1.SessionFlags == sessionStateLock;
+        view.locked = info->Data.level1.SessionFlags == sessionStateLock && lockHides();
 }
 
 bool visible(const ViewState& view) {
@@ -129,7 +163,9 @@ void sessionChanged(HWND window, ViewState& view, WPARAM event) {
     switch (event) {
     case WTS_SESSION_LOCK:
     case WTS_SESSION_UNLOCK:
-        changeVisibility(window, view, [&](ViewState& v) { v.locked = event == WTS_SESSION_LOCK; });
+        changeVisibility(window, view, [&](ViewState& v) {
+            v.locked = event == WTS_SESSION_LOCK && lockHides();
+        });
         break;
     case WTS_CONSOLE_DISCONNECT:
     case WTS_REMOTE_DISCONNECT:

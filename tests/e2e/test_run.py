@@ -33,6 +33,21 @@ def test_run_covers_the_monitor_with_the_samples_and_their_banner(wine):
     assert process.wait(timeout=20) == 0
 
 
+def test_a_lock_during_the_run_leaves_the_motion_running(wine):
+    """With "On resume, display logon screen" ticked, Windows locks the session a few seconds after
+    the saver starts, and the saver stays on screen in front of the lock."""
+    process = wine.start("/s")
+    windows = saver_windows(wine, 1)
+    wait_until(lambda: ink(wine.screenshot()) > 0.01, what="the samples on screen")
+    for window in windows:  # WM_WTSSESSION_CHANGE, WTS_SESSION_LOCK
+        assert wine.run_wine([str(wine.build / "winlist.exe"), "--send", str(window["hwnd"]), "0x2B1",
+                              "7"]).returncode == 0
+    locked = wine.screenshot()
+    wait_until(lambda: wine.screenshot() != locked, timeout=5, what="the motion after the lock")
+    wine.key("space")
+    assert process.wait(timeout=20) == 0
+
+
 def display_window_seen(wine, timeout=20.0):
     """The moment the display window is first mapped, read from the X server every 20 ms. The
     run's clock starts just before the window opens, so this is within a few tens of

@@ -4,6 +4,8 @@
 //   winlist --font HWND the font that the window HWND of another program draws with, read inside
 //                       that program by fontprobe.dll
 //   winlist --short PATH the short 8.3 form of the path, as Windows may store it
+//   winlist --send HWND MESSAGE WPARAM  sends the window a message that carries no pointer, as
+//                       Windows would, and returns once it has been handled
 
 #include <windows.h>
 
@@ -209,6 +211,14 @@ int wmain(int argc, wchar_t** argv) {
         std::printf("{\"short\":");
         printString(name, length < MAX_PATH ? static_cast<int>(length) : 0);
         std::printf("}\n");
+    } else if (argc > 4 && std::wstring(argv[1]) == L"--send") {
+        DWORD_PTR result = 0;
+        const auto number = [&](int i) { return _wcstoui64(argv[i], nullptr, 0); };
+        return SendMessageTimeoutW(reinterpret_cast<HWND>(static_cast<UINT_PTR>(number(2))),
+                                   static_cast<UINT>(number(3)), static_cast<WPARAM>(number(4)), 0,
+                                   SMTO_ABORTIFHUNG, 5000, &result)
+                   ? 0
+                   : 1;
     } else {
         EnumWindows(printWindow, 0);
     }

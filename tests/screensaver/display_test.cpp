@@ -432,8 +432,8 @@ TEST_F(Frame, MovesAndDeactivationEndTheRunFrom801Milliseconds) {
         EXPECT_FALSE(IsWindow(window));
         EXPECT_TRUE(drainMessages());
     }
-    // A key or a click needs no grace.
-    for (UINT message : {WM_KEYDOWN, WM_LBUTTONDOWN}) {
+    // A key, a click or a change of the display's resolution needs no grace.
+    for (UINT message : {WM_KEYDOWN, WM_LBUTTONDOWN, WM_DISPLAYCHANGE}) {
         HWND window = openWindow(false);
         ASSERT_TRUE(window);
         fixedTime = started;

@@ -215,7 +215,12 @@ TEST_F(Views, HideTheSettingsWindowWhileOpenAndGiveItBackAfterwards) {
     settings = CreateWindowExW(0, L"STATIC", L"settings stand-in", WS_OVERLAPPED | WS_VISIBLE, 0, 0,
                                200, 100, nullptr, nullptr, instance, nullptr);
     ASSERT_TRUE(settings);
+    started = 0;
+    const ULONGLONG before = GetTickCount64();
     startViews(true);
+    // The input grace period counts from here: a nudge of the mouse just after pressing Preview
+    // must not end it.
+    EXPECT_GE(started, before);
     EXPECT_FALSE(IsWindowVisible(settings));
     EXPECT_FALSE(IsWindowEnabled(settings));
     closeViews();

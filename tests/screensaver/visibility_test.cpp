@@ -25,6 +25,8 @@ struct Session {
 Session session;
 std::vector<BYTE*> handedOut;
 std::vector<PVOID> freed;
+bool inputHere = false; // what the stand-in for onInputDesktop answers
+const auto realInputDesktop = onInputDesktop;
 
 BYTE* handOut(DWORD size, DWORD* bytes) {
     BYTE* memory = new BYTE[size]();
@@ -78,6 +80,8 @@ protected:
         childPreview = false;
         querySession = answerSession;
         freeSessionMemory = freeAnswer;
+        onInputDesktop = [] { return inputHere; };
+        inputHere = false; // a lock takes input to the secure desktop
     }
     void TearDown() override {
         closeViews();
@@ -86,6 +90,8 @@ protected:
             if (message.message != WM_QUIT) DispatchMessageW(&message);
         querySession = WTSQuerySessionInformationW;
         freeSessionMemory = WTSFreeMemory;
+        onInputDesktop = realInputDesktop;
+        externalSaver = false;
         session = Session();
         handedOut.clear();
         freed.clear();
@@ -188,6 +194,8 @@ TEST_F(Visibility, FramesStopWhileNobodyCanSeeAndComeByThemselvesOnEveryWayBack)
         Session start;
         bool seen; // at the start
         std::vector<Step> steps;
+        bool external = false;  // a run Windows started
+        bool inputHere = false; // a lock leaves input on the window's desktop
     } cases[] = {
         {"the display",
          answersNothing,
@@ -231,10 +239,29 @@ TEST_F(Visibility, FramesStopWhileNobodyCanSeeAndComeByThemselvesOnEveryWayBack)
          false,
          {{"console connected", change, WTS_CONSOLE_CONNECT, true}}},
         {"a start where Windows does not know the lock", {true, WTSActive, -1}, true, {}},
+        // A password-protected saver is locked behind while it stays on screen.
+        {"a run Windows started, locked at the start and again",
+         {true, WTSActive, 0},
+         true,
+         {{"locked", change, WTS_SESSION_LOCK, true},
+          {"off", display, 0, false},
+          {"on while locked", display, 1, true},
+          {"console disconnected", change, WTS_CONSOLE_DISCONNECT, false},
+          {"reconnected while locked", change, WTS_CONSOLE_CONNECT, true},
+          {"unlocked", change, WTS_SESSION_UNLOCK, true}},
+         true},
+        {"a lock that leaves input on the preview's desktop",
+         unlocked,
+         true,
+         {{"locked", change, WTS_SESSION_LOCK, true}},
+         false,
+         true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         session = c.start;
+        externalSaver = c.external;
+        inputHere = c.inputHere;
         handedOut.clear();
         freed.clear();
         HWND window = openWindow();
@@ -251,8 +278,10 @@ TEST_F(Visibility, FramesStopWhileNobodyCanSeeAndComeByThemselvesOnEveryWayBack)
             EXPECT_EQ(timerTicks, 0) << "a frame clock that runs for nobody";
             EXPECT_FALSE(recordOf(window).backBuffer) << "a frame drawn for nobody";
         }
+        bool seen = c.seen;
         for (const Step& step : c.steps) {
             SCOPED_TRACE(step.what);
+            ValidateRect(window, nullptr);
             if (step.notice == Step::session)
                 SendMessageW(window, WM_WTSSESSION_CHANGE, step.value, 1);
             else
@@ -261,6 +290,14 @@ TEST_F(Visibility, FramesStopWhileNobodyCanSeeAndComeByThemselvesOnEveryWayBack)
             // Every way back must start the frame clock again: one repaint is not enough. While
             // hidden there is no clock at all, but for a tick due before it stopped.
             timerTicks = 0;
+            if (step.seen && !seen && recordOf(window).backBuffer) {
+                // Seen again, the whole frame is shown: what stayed on screen meanwhile is old.
+                const owners::GdiRegion asked(CreateRectRgn(0, 0, 0, 0)),
+                    all(CreateRectRgn(0, 0, 320, 240));
+                GetUpdateRgn(window, asked.get(), FALSE);
+                EXPECT_TRUE(EqualRgn(asked.get(), all.get())) << "only part of the frame shown";
+            }
+            seen = step.seen;
             if (step.seen) {
                 EXPECT_GE(framesComposed(window, 4, 5000), 4);
             } else {
@@ -279,6 +316,7 @@ TEST_F(Visibility, SessionIsReadAtTheStartAndWhereWindowsCannotSayItIsSeen) {
         Session session;
         bool windows8OrLater;
         bool locked, disconnected;
+        bool external = false;
     } cases[] = {
         {"no answer", {false}, true, false, false},
         {"active, unlocked", {true, WTSActive, 1}, true, false, false},
@@ -291,12 +329,14 @@ TEST_F(Visibility, SessionIsReadAtTheStartAndWhereWindowsCannotSayItIsSeen) {
         {"Windows 7, lock flag", {true, WTSActive, 0}, false, false, false},
         {"Windows 7, unlock flag", {true, WTSActive, 1}, false, false, false},
         {"Windows 7, disconnected", {true, WTSDisconnected, 1}, false, false, true},
+        {"a run Windows started, locked", {true, WTSActive, 0}, true, false, false, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         session = c.session;
         handedOut.clear();
         freed.clear();
+        externalSaver = c.external;
         ViewState view;
         readSession(view, c.windows8OrLater);
         EXPECT_EQ(view.locked, c.locked);
