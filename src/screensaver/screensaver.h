@@ -7,6 +7,7 @@
 
 #include "collection.h"
 #include "frameclock.h"
+#include "standing.h"
 
 #include <chrono>
 #include <cmath>
@@ -68,9 +69,17 @@ extern double (*motionClock)();
 LRESULT CALLBACK settingsProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 HWND control(HWND parent, const wchar_t* className, const wchar_t* text, DWORD style, int x, int y,
              int width, int height, int id);
-// The outer size of a settings window of that style whose client area is 586 x 425 units at dpi.
+// The outer size of a settings window of that style whose client area is 586 x 475 units at dpi.
 SIZE settingsFrame(DWORD style, UINT dpi);
 void updateStatus();
+// Which file a screensaver setting names, by the files' identity, not their paths' text: this
+// program's, the installed copy, another (also one that does not exist), or none when empty.
+wishwell::Choice chosenFile(const std::wstring& named, const std::filesystem::path& program,
+                            const std::filesystem::path& installed);
+// Reads afresh what decides whether and when Windows starts this screensaver (saverstate.cpp).
+wishwell::SaverFacts readSaverFacts();
+// The DPI a window is drawn at: GetDpiForWindow, unless a test stands in for another monitor.
+extern UINT(WINAPI* windowDpi)(HWND window);
 
 // ---- Storage (storage.cpp) -----------------------------------------------------------------
 // The local application-data folder joined with "Wishwell Lumiary"; not created.

@@ -24,6 +24,7 @@ enum : int {
     reducedMotionCommand = 104,
     installCommand = 105,
     closeCommand = 106,
+    standingLine = 201, // not a command: a static control sends none
 };
 
 // Both the open-file dialog and the module path get the longest path Windows can hand out.
@@ -39,6 +40,8 @@ struct ControlRow {
     int id;
 };
 constexpr int statusRow = 1;
+constexpr int clientWidth = 586;
+constexpr int clientHeight = 475;
 constexpr ControlRow rows[] = {
     {L"STATIC", L"Wishwell Lumiary \u00b7 Windows screensaver", 0, 22, 18, 550, 30, 0},
     {L"STATIC", L"", 0, 22, 57, 550, 50, 0}, // the status line
@@ -52,9 +55,10 @@ constexpr ControlRow rows[] = {
      L"Download your backup from the widget\u2019s Your intentions view, then import it here. "
      L"Import again whenever you want to update the screensaver.",
      0, 22, 235, 540, 66, 0},
-    {L"BUTTON", L"Install for this Windows user", WS_TABSTOP, 22, 316, 260, 38, installCommand},
-    {L"BUTTON", L"Close", WS_TABSTOP, 430, 316, 132, 38, closeCommand},
-    {L"STATIC", L"Prototype 0.1 \u00b7 Offline \u00b7 No account required", 0, 22, 375, 540, 26, 0},
+    {L"STATIC", L"", 0, 22, 308, 540, 44, standingLine}, // whether Windows starts the screensaver
+    {L"BUTTON", L"Install for this Windows user", WS_TABSTOP, 22, 366, 260, 38, installCommand},
+    {L"BUTTON", L"Close", WS_TABSTOP, 430, 366, 132, 38, closeCommand},
+    {L"STATIC", L"Prototype 0.1 \u00b7 Offline \u00b7 No account required", 0, 22, 425, 540, 26, 0},
 };
 
 // The owner that this window disabled, while it is disabled, and the handlers that were in place
@@ -93,6 +97,18 @@ void buildContent(HWND window) {
     }
 }
 
+// Read afresh whenever the user may have changed something in Windows' settings: when the window
+// opens, whenever it is activated again (back from Windows' Screen Saver Settings), and after an
+// install. A fact Windows does not give is left out of the sentence; nothing here shows a box.
+void showStanding(HWND window) {
+    try {
+        const std::string sentence = wishwell::standingSentence(readSaverFacts());
+        SetDlgItemTextW(window, standingLine, widen(sentence).c_str());
+    } catch (const std::exception&) {
+        // Only an exhausted allocation gets here; the line keeps its last sentence.
+    }
+}
+
 // Windows' own size for another DPI stretches the whole window by the ratio of the DPIs, caption
 // and borders too, which grow by less: the client area would come out a few pixels off.
 BOOL frameForDpi(HWND window, UINT dpi, SIZE& size) {
@@ -100,13 +116,14 @@ BOOL frameForDpi(HWND window, UINT dpi, SIZE& size) {
     return TRUE;
 }
 
-// The window is laid out once by the system DPI, wherever it opens. Windows then tells a
-// per-monitor-v2 window of every move to a monitor of another DPI, with a rectangle of its
-// size there, and stretches nothing itself. Wine gives every monitor the system DPI and never
-// sends this.
-void followDpi(HWND window, UINT dpi, const RECT& suggested) {
-    SetWindowPos(window, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
-                 suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+// The window is laid out by the system DPI while it is made, but a per-monitor-v2 window takes the
+// DPI of the monitor it opens on, which may differ (a second monitor of another scale, or a scale
+// changed without signing out), and Windows sends no WM_DPICHANGED for it. Later, Windows tells the
+// window of every move to a monitor of another DPI, with a rectangle of its size there, and
+// stretches nothing itself. Wine gives every monitor the system DPI and never sends this.
+void layOut(HWND window, UINT dpi, const RECT& frame) {
+    SetWindowPos(window, nullptr, frame.left, frame.top, frame.right - frame.left,
+                 frame.bottom - frame.top, SWP_NOZORDER | SWP_NOACTIVATE);
     owners::GdiFont font(makeFont(dpi));
     // A new child goes below its siblings, so they are met in creation order, as in rows.
     HWND child = GetWindow(window, GW_CHILD);
@@ -121,6 +138,20 @@ void followDpi(HWND window, UINT dpi, const RECT& suggested) {
     if (!font) return;
     const owners::GdiFont old(uiFont);
     uiFont = font.release();
+}
+
+// The caption and borders already have the window's own DPI (under Wine the system's): only the
+// client area changes.
+void followOwnDpi(HWND window) {
+    const UINT dpi = windowDpi(window);
+    if (dpi == 0 || dpi == GetDpiForSystem()) return;
+    RECT frame{};
+    RECT client{};
+    GetWindowRect(window, &frame);
+    GetClientRect(window, &client);
+    frame.right += scaled(clientWidth, dpi) - client.right;
+    frame.bottom += scaled(clientHeight, dpi) - client.bottom;
+    layOut(window, dpi, frame);
 }
 
 // A process that dies leaves Windows' Screen Saver Settings dialog disabled for good: Windows
@@ -156,6 +187,8 @@ void createContent(HWND window) {
     }
     try {
         buildContent(window);
+        followOwnDpi(window);
+        showStanding(window);
     } catch (const std::exception&) {
         // Only an exhausted allocation gets here; the window then lacks some of its content.
     }
@@ -311,7 +344,10 @@ void runCommand(HWND window, int id) {
         case previewCollectionCommand: startViews(false); break;
         case previewSampleCommand: startViews(true); break;
         case reducedMotionCommand: storeReducedMotion(window); break;
-        case installCommand: installForThisUser(); break;
+        case installCommand:
+            installForThisUser();
+            showStanding(window);
+            break;
         case closeCommand: closeSettings(window); break;
         default: break; // Escape and Return arrive as IDCANCEL and IDOK: not commands here
         }
@@ -321,6 +357,8 @@ void runCommand(HWND window, int id) {
 }
 
 } // namespace
+
+UINT(WINAPI* windowDpi)(HWND window) = GetDpiForWindow;
 
 HWND control(HWND parent, const wchar_t* className, const wchar_t* text, DWORD style, int x, int y,
              int width, int height, int id) {
@@ -337,7 +375,7 @@ HWND control(HWND parent, const wchar_t* className, const wchar_t* text, DWORD s
 }
 
 SIZE settingsFrame(DWORD style, UINT dpi) {
-    RECT frame = {0, 0, scaled(586, dpi), scaled(425, dpi)};
+    RECT frame = {0, 0, scaled(clientWidth, dpi), scaled(clientHeight, dpi)};
     AdjustWindowRectExForDpi(&frame, style, FALSE, 0, dpi);
     return {frame.right - frame.left, frame.bottom - frame.top};
 }
@@ -356,10 +394,13 @@ LRESULT CALLBACK settingsProc(HWND window, UINT message, WPARAM wParam, LPARAM l
     case WM_CREATE: createContent(window); return 0;
     case WM_COMMAND: runCommand(window, LOWORD(wParam)); return 0;
     case WM_CLOSE: closeSettings(window); return 0;
+    case WM_ACTIVATE:
+        if (LOWORD(wParam) != WA_INACTIVE) showStanding(window);
+        break; // Windows still gives the focus back to the control that had it
     case WM_GETDPISCALEDSIZE:
         return frameForDpi(window, static_cast<UINT>(wParam), *reinterpret_cast<SIZE*>(lParam));
     case WM_DPICHANGED:
-        followDpi(window, HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+        layOut(window, HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
         return 0;
     case WM_DESTROY:
         enableOwner(); // destroyed without a close as well

@@ -12,6 +12,8 @@ SECOND_LINE = "\r\nBackups are copied locally. Nothing is uploaded."
 SAMPLE_STATUS = "Sample intentions \u00b7 8 entries" + SECOND_LINE
 
 IMPORT, PREVIEW_COLLECTION, PREVIEW_SAMPLE, REDUCED_MOTION, INSTALL, CLOSE = range(101, 107)
+STANDING = 201  # the line that says whether Windows starts the screensaver
+NOT_CHOSEN = "Windows is not set to start Wishwell Lumiary. Press Install for this Windows user to choose it."
 
 
 def folder_error(wine):

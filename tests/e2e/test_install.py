@@ -1,11 +1,12 @@
 """Installing for the current Windows user: the copy in the data folder and the Windows screensaver
 installer started on it. Wine has no display control panel; the test's desk.cpl records every call."""
 
+import json
 import shutil
 
 from conftest import SAVER_NAME, wait_until
-from settingswindow import (CLOSE, INSTALL, boxes, click_control, folder_error, message_box, open_saver_dialog,
-                            open_settings, previewing, refresh)
+from settingswindow import (CLOSE, INSTALL, NOT_CHOSEN, STANDING, boxes, child, click_control, folder_error,
+                            message_box, open_saver_dialog, open_settings, previewing, refresh)
 
 
 def install_recorder(wine):
@@ -147,5 +148,45 @@ def test_a_copy_whose_installer_cannot_start_says_so_and_stays_installed(wine):
     dismiss_warning(wine, window, "The screensaver was copied, but Windows settings could not open.")
     assert calls(record) == []
     assert (wine.data_folder / SAVER_NAME).read_bytes() == wine.saver.read_bytes()
+    click_control(wine, window, CLOSE)
+    assert process.wait(timeout=30) == 0
+
+
+
+def test_the_line_says_whether_windows_starts_the_screensaver_each_time_the_window_is_activated(wine):
+    desktop, policy = r"HKCU\Control Panel\Desktop", r"HKCU\Software\Policies\Microsoft\Windows\Control Panel\Desktop"
+    installed = wine.data_folder / SAVER_NAME
+    installed.parent.mkdir(parents=True)
+    older = bytearray(wine.saver.read_bytes())
+    fixed = older.index(b"\xbd\x04\xef\xfe")  # the fixed version information's signature
+    older[fixed + 8:fixed + 16] = bytes(8)  # file version 0.0.0.0
+    installed.write_bytes(older)
+    out = wine.run_wine([str(wine.build / "winlist.exe"), "--short", wine.windows_path(installed)]).stdout
+    short = json.loads(out.decode().splitlines()[-1])["short"]
+    assert short and short != wine.windows_path(installed)
+    wine.reg_add(desktop, "ScreenSaveTimeOut", "REG_SZ", 61)  # Wine reads it once per process
+    wine.reg_add(policy, "ScreenSaveActive", "REG_SZ", "0")
+    process, window = open_settings(wine)
+    line = lambda: child(refresh(wine, window), STANDING)["text"]
+    assert line() == "The screensaver on this PC is chosen by your organisation's policy."
+
+    starts = "Windows starts Wishwell Lumiary after 2 minutes without input."
+    choose = lambda path: wine.reg_add(desktop, "SCRNSAVE.EXE", "REG_SZ", path)
+    for change, expected in [
+            (lambda: wine.run_wine(["reg", "delete", policy, "/f"]), NOT_CHOSEN),
+            (lambda: choose(wine.windows_path(installed)),
+             "An older version is installed. Press Install for this Windows user to update it."),
+            (lambda: installed.write_bytes(wine.saver.read_bytes()), starts),
+            (lambda: choose(r"C:\windows\notepad.exe"), NOT_CHOSEN),
+            (lambda: choose(short.upper()), starts)]:
+        change()
+        # Another program in front, then closed: as when the user comes back from Windows' settings.
+        other = wine.start(program="notepad")
+        notepad = wine.wait_for_window(lambda w: w["pid"] != window["pid"] and w["foreground"], 30, "notepad")
+        left, top, width, height = notepad["rect"]
+        wine.xdotool("mousemove", left + width - 20, top + height - 20)  # outside the settings window
+        wine.key("alt+F4")
+        assert other.wait(timeout=30) == 0
+        wait_until(lambda: line() == expected, 20, 0.2, f"the line {expected!r}")
     click_control(wine, window, CLOSE)
     assert process.wait(timeout=30) == 0

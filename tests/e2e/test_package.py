@@ -15,7 +15,7 @@ FOLDER = "wishwell-lumiary-0.1.0"
 # The DLLs every Windows 10 installation has; anything else (libstdc++-6.dll, libgcc_s_seh-1.dll,
 # libwinpthread-1.dll) would be missing on the user's machine.
 WINDOWS_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "gdiplus.dll", "msvcrt.dll", "comdlg32.dll", "wtsapi32.dll",
-                "shell32.dll", "ole32.dll", "advapi32.dll"}
+                "shell32.dll", "ole32.dll", "advapi32.dll", "version.dll"}
 
 
 @pytest.fixture(scope="module")

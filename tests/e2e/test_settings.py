@@ -7,8 +7,8 @@ import json
 import pytest
 
 from conftest import banner_pixels, wait_until
-from settingswindow import (CAPTION, CLOSE, IMPORT, INSTALL, PREVIEW_COLLECTION, PREVIEW_SAMPLE,
-                            REDUCED_MOTION, SAMPLE_STATUS, SAVER_CLASS, SETTINGS_CLASS, boxes, child,
+from settingswindow import (CAPTION, CLOSE, IMPORT, INSTALL, NOT_CHOSEN, PREVIEW_COLLECTION, PREVIEW_SAMPLE,
+                            REDUCED_MOTION, SAMPLE_STATUS, SAVER_CLASS, SETTINGS_CLASS, STANDING, boxes, child,
                             choose_file, click_close_box, click_control, message_box, open_saver_dialog,
                             open_settings, preview, refresh, status, status_text, wait_for_no_box,
                             wait_until_settled)
@@ -27,9 +27,10 @@ CONTROLS = [
     ("Button", "Reduced motion", TABSTOP | AUTOCHECKBOX, REDUCED_MOTION, (302, 176, 260, 38)),
     ("Static", "Download your backup from the widget\u2019s Your intentions view, then import it here. "
                "Import again whenever you want to update the screensaver.", 0, 0, (22, 235, 540, 66)),
-    ("Button", "Install for this Windows user", TABSTOP, INSTALL, (22, 316, 260, 38)),
-    ("Button", "Close", TABSTOP, CLOSE, (430, 316, 132, 38)),
-    ("Static", "Prototype 0.1 \u00b7 Offline \u00b7 No account required", 0, 0, (22, 375, 540, 26)),
+    ("Static", NOT_CHOSEN, 0, STANDING, (22, 308, 540, 44)),
+    ("Button", "Install for this Windows user", TABSTOP, INSTALL, (22, 366, 260, 38)),
+    ("Button", "Close", TABSTOP, CLOSE, (430, 366, 132, 38)),
+    ("Static", "Prototype 0.1 \u00b7 Offline \u00b7 No account required", 0, 0, (22, 425, 540, 26)),
 ]
 
 WINDOW_STYLE = 0x00CA0000  # WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX
@@ -55,9 +56,9 @@ def test_window_and_controls_follow_the_system_dpi(wine, dpi):
     assert window["text"] == CAPTION
     assert window["style"] & 0x00FF0000 == WINDOW_STYLE  # no maximise box, no sizing border
     assert window["owner"] == 0
-    assert window["client"] == [mul_div(586, dpi), mul_div(425, dpi)]
+    assert window["client"] == [mul_div(586, dpi), mul_div(475, dpi)]
     if dpi == 144:
-        assert window["client"] == [879, 638]
+        assert window["client"] == [879, 713]
 
     rows = [(c["class"], c["text"], c["style"], c["id"], tuple(c["rect"])) for c in window["children"]]
     expected = [(kind, text, CHILD | style, control_id, tuple(mul_div(v, dpi) for v in rect))

@@ -19,7 +19,7 @@ def test_imports_only_windows_own_dlls(wine):
     image = pefile.PE(str(wine.saver))
     dlls = {entry.dll.decode().lower() for entry in image.DIRECTORY_ENTRY_IMPORT}
     allowed = {"kernel32.dll", "user32.dll", "gdi32.dll", "gdiplus.dll", "msvcrt.dll", "shell32.dll",
-               "ole32.dll", "advapi32.dll", "wtsapi32.dll"}
+               "ole32.dll", "advapi32.dll", "wtsapi32.dll", "version.dll"}
     assert dlls <= allowed, dlls - allowed
     # The open-file dialog's DLL loads when the dialog first opens (the import tests open it), not
     # at every start of the screensaver.
@@ -39,7 +39,8 @@ def test_names_no_dll_beyond_windows_own_even_those_loaded_later(wine):
     # Direct3D 11 and its shader compiler are part of Windows 10 and 11, loaded when a display
     # window first draws on the GPU.
     allowed = {"kernel32.dll", "user32.dll", "gdi32.dll", "gdiplus.dll", "msvcrt.dll", "shell32.dll",
-               "ole32.dll", "advapi32.dll", "comdlg32.dll", "wtsapi32.dll", "d3d11.dll", "d3dcompiler_47.dll"}
+               "ole32.dll", "advapi32.dll", "comdlg32.dll", "wtsapi32.dll", "d3d11.dll", "d3dcompiler_47.dll",
+               "version.dll", "powrprof.dll"}
     assert narrow | wide <= allowed, (narrow | wide) - allowed
 
 

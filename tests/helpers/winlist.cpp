@@ -3,6 +3,7 @@
 //   winlist --monitors every monitor's rectangle, and the system DPI
 //   winlist --font HWND the font that the window HWND of another program draws with, read inside
 //                       that program by fontprobe.dll
+//   winlist --short PATH the short 8.3 form of the path, as Windows may store it
 //   winlist --send HWND MESSAGE WPARAM  sends the window a message that carries no pointer, as
 //                       Windows would, and returns once it has been handled
 
@@ -204,6 +205,12 @@ int wmain(int argc, wchar_t** argv) {
             reinterpret_cast<HWND>(static_cast<UINT_PTR>(_wcstoui64(argv[2], nullptr, 10))));
         std::fflush(stdout);
         return status;
+    } else if (argc > 2 && std::wstring(argv[1]) == L"--short") {
+        wchar_t name[MAX_PATH] = {};
+        const DWORD length = GetShortPathNameW(argv[2], name, MAX_PATH);
+        std::printf("{\"short\":");
+        printString(name, length < MAX_PATH ? static_cast<int>(length) : 0);
+        std::printf("}\n");
     } else if (argc > 4 && std::wstring(argv[1]) == L"--send") {
         DWORD_PTR result = 0;
         const auto number = [&](int i) { return _wcstoui64(argv[i], nullptr, 0); };

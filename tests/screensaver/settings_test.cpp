@@ -145,6 +145,7 @@ protected:
         user = User();
     }
     void TearDown() override {
+        windowDpi = GetDpiForWindow;
         SetCurrentDirectoryW(startFolder.c_str());
         if (settings) DestroyWindow(settings);
         quitPosted();
@@ -364,9 +365,9 @@ TEST_F(SettingsWindow, AFailedSaveLeavesTheCollectionAndTheSwitchAsTheyWere) {
 TEST_F(SettingsWindow, ADpiChangeResizesTheWindowAndScalesEveryControlAndTheFont) {
     // x, y, width and height at 96 dpi, in creation order.
     const std::array<int, 4> at96[] = {
-        {22, 18, 550, 30},   {22, 57, 550, 50},   {22, 122, 260, 38}, {302, 122, 260, 38},
-        {22, 176, 260, 38},  {302, 176, 260, 38}, {22, 235, 540, 66}, {22, 316, 260, 38},
-        {430, 316, 132, 38}, {22, 375, 540, 26},
+        {22, 18, 550, 30},  {22, 57, 550, 50},   {22, 122, 260, 38}, {302, 122, 260, 38},
+        {22, 176, 260, 38}, {302, 176, 260, 38}, {22, 235, 540, 66}, {22, 308, 540, 44},
+        {22, 366, 260, 38}, {430, 366, 132, 38}, {22, 425, 540, 26},
     };
     const auto expectLayout = [&](HWND window, UINT dpi) {
         const std::vector<std::array<int, 4>> boxes = controlBoxes(window);
@@ -386,7 +387,21 @@ TEST_F(SettingsWindow, ADpiChangeResizesTheWindowAndScalesEveryControlAndTheFont
         for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
             EXPECT_EQ(reinterpret_cast<HFONT>(SendMessageW(child, WM_GETFONT, 0, 0)), uiFont);
     };
+    // Opened on a monitor whose DPI is not the system's, the window is laid out again at once.
+    static UINT monitorDpi;
+    monitorDpi = GetDpiForSystem() == 144 ? 192 : 144;
+    windowDpi = [](HWND) { return monitorDpi; };
     HWND window = open();
+    windowDpi = GetDpiForWindow;
+    ASSERT_NE(window, nullptr);
+    expectLayout(window, monitorDpi);
+    RECT client{};
+    GetClientRect(window, &client);
+    EXPECT_EQ(client.right, MulDiv(586, static_cast<int>(monitorDpi), 96));
+    EXPECT_EQ(client.bottom, MulDiv(475, static_cast<int>(monitorDpi), 96));
+    DestroyWindow(window);
+    quitPosted();
+    window = open();
     ASSERT_NE(window, nullptr);
     {
         SCOPED_TRACE("the first layout, by the system DPI");
@@ -412,15 +427,15 @@ TEST_F(SettingsWindow, ADpiChangeResizesTheWindowAndScalesEveryControlAndTheFont
         before = uiFont;
     }
 
-    // The size Windows is to suggest: a client area of 586 x 425 units at that DPI, whatever the
+    // The size Windows is to suggest: a client area of 586 x 475 units at that DPI, whatever the
     // caption and the borders take there.
     struct Scaled {
         UINT dpi;
         int width, height;
     };
     const DWORD style = static_cast<DWORD>(GetWindowLongPtrW(window, GWL_STYLE));
-    for (const Scaled& c : {Scaled{96, 586, 425}, Scaled{120, 733, 531}, Scaled{144, 879, 638},
-                            Scaled{192, 1172, 850}}) {
+    for (const Scaled& c : {Scaled{96, 586, 475}, Scaled{120, 733, 594}, Scaled{144, 879, 713},
+                            Scaled{192, 1172, 950}}) {
         SCOPED_TRACE(c.dpi);
         SIZE size{};
         EXPECT_TRUE(
@@ -437,16 +452,42 @@ TEST_F(SettingsWindow, ADpiChangeResizesTheWindowAndScalesEveryControlAndTheFont
     RECT suggested = {70, 40, 70 + size.cx, 40 + size.cy};
     SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(system, system),
                  reinterpret_cast<LPARAM>(&suggested));
-    RECT client{};
     GetClientRect(window, &client);
     EXPECT_EQ(client.right, MulDiv(586, system, 96));
-    EXPECT_EQ(client.bottom, MulDiv(425, system, 96));
+    EXPECT_EQ(client.bottom, MulDiv(475, system, 96));
 
     DestroyWindow(window);
     quitPosted();
     EXPECT_EQ(uiFont, nullptr);
     LOGFONTW described{};
     EXPECT_EQ(GetObjectW(before, sizeof(described), &described), 0);
+}
+
+TEST_F(SettingsWindow, TheChosenScreensaverIsToldByItsFileNotByTheTextOfItsPath) {
+    using wishwell::Choice;
+    fs::create_directories(directory);
+    const fs::path copy = directory / L"Wishwell Lumiary.scr";
+    const fs::path program = directory / L"Downloaded Lumiary.scr";
+    for (const fs::path& file : {copy, program, directory / L"Another.scr"})
+        writeBytes(file, "the same bytes");
+    wchar_t name[MAX_PATH] = {};
+    const std::wstring shortCopy(name, GetShortPathNameW(copy.c_str(), name, MAX_PATH));
+    ASSERT_NE(shortCopy, copy.native()); // this drive gives short names, as Windows keeps them
+    std::wstring upperCopy = copy.native();
+    CharUpperBuffW(upperCopy.data(), static_cast<DWORD>(upperCopy.size()));
+    const std::pair<std::wstring, Choice> cases[] = {
+        {copy.native(), Choice::installedCopy},
+        {shortCopy, Choice::installedCopy},
+        {upperCopy, Choice::installedCopy},
+        {program.native(), Choice::thisProgram},
+        {(directory / L"Another.scr").native(), Choice::another},
+        {(directory / L"Gone.scr").native(), Choice::another},
+        {L"", Choice::none},
+    };
+    for (const auto& [named, choice] : cases) {
+        SCOPED_TRACE(testing::Message() << &named - &cases[0].first);
+        EXPECT_EQ(chosenFile(named, program, copy), choice);
+    }
 }
 
 TEST_F(SettingsWindow, ADyingProcessEnablesTheOwnerItDisabled) {
