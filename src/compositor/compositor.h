@@ -69,6 +69,16 @@ inline constexpr int columnBorder = 48;
 // Copies an image of width x height pixels whose rows lie stride pixels apart.
 PreparedImage prepareImage(const Pixel* pixels, int width, int height, std::ptrdiff_t stride);
 
+// The image's pixels row by row in the top left corner of a transparent image whose sides are
+// powers of two, and every smaller level down to 1 x 1, each pixel the rounded average of the
+// 2 x 2 above it: the levels of a texture that a GPU samples trilinearly, largest first.
+struct MipChain {
+    int width = 0; // of the largest level
+    int height = 0;
+    std::vector<std::vector<Pixel>> levels;
+};
+MipChain mipChain(const PreparedImage& image);
+
 // Where one copy of an image goes: scaled to width x height and then by scale, turned by
 // rotation degrees (clockwise on screen) about its centre, with its centre at (x, y). Frame
 // pixel (X, Y) covers the square from (X, Y) to (X + 1, Y + 1).

@@ -32,6 +32,7 @@ decltype(loadSystemLibrary) loadSystemLibrary = [](const char* name) {
     return LoadLibraryExA(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
 };
 decltype(presentReported) presentReported = [](HRESULT result) { return result; };
+decltype(frameLatencyObject) frameLatencyObject = [](HANDLE given) { return given; };
 
 struct GpuTexture {
     unsigned device = 0; // the device generation it lives on
@@ -220,64 +221,15 @@ bool ensureDevice() {
     return shared != nullptr;
 }
 
-// The image's pixels row by row in the top left corner of a transparent texture of powers of two,
-// and every smaller level down to 1 x 1, each pixel the average of the 2 x 2 above it.
-std::vector<std::vector<std::uint32_t>> mipChain(const wishwell::PreparedImage& image, int width,
-                                                 int height) {
-    std::vector<std::vector<std::uint32_t>> levels;
-    levels.emplace_back(static_cast<std::size_t>(width) * height, 0u);
-    std::vector<std::uint32_t>& base = levels.back();
-    for (int x = 0; x < image.width; ++x) {
-        const std::uint8_t* plane[4];
-        for (int c = 0; c < 4; ++c)
-            plane[c] =
-                image.planes.data() + (4 * x + c) * image.planeLength + wishwell::columnBorder;
-        for (int y = 0; y < image.height; ++y)
-            base[static_cast<std::size_t>(y) * width + x] =
-                plane[0][y] | plane[1][y] << 8 | plane[2][y] << 16 |
-                static_cast<std::uint32_t>(plane[3][y]) << 24;
-    }
-    while (width > 1 || height > 1) {
-        const int w = std::max(width / 2, 1), h = std::max(height / 2, 1);
-        const std::vector<std::uint32_t>& above = levels.back();
-        std::vector<std::uint32_t> level(static_cast<std::size_t>(w) * h);
-        for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x) {
-                const int x0 = 2 * x, x1 = std::min(2 * x + 1, width - 1);
-                const int y0 = 2 * y, y1 = std::min(2 * y + 1, height - 1);
-                const std::uint32_t p[4] = {above[static_cast<std::size_t>(y0) * width + x0],
-                                            above[static_cast<std::size_t>(y0) * width + x1],
-                                            above[static_cast<std::size_t>(y1) * width + x0],
-                                            above[static_cast<std::size_t>(y1) * width + x1]};
-                std::uint32_t mean = 0;
-                for (int shift = 0; shift < 32; shift += 8) {
-                    std::uint32_t sum = 2;
-                    for (std::uint32_t q : p)
-                        sum += q >> shift & 0xFF;
-                    mean |= (sum / 4) << shift;
-                }
-                level[static_cast<std::size_t>(y) * w + x] = mean;
-            }
-        levels.push_back(std::move(level));
-        width = w;
-        height = h;
-    }
-    return levels;
-}
-
-int paddedSize(int size) {
-    int padded = 1;
-    while (padded < size)
-        padded *= 2;
-    return padded;
-}
-
 GpuTextureOwner upload(const wishwell::PreparedImage& image) {
-    const int width = paddedSize(image.width), height = paddedSize(image.height);
-    if (width > D3D11_REQ_TEXTURE2D_U_OR_V_DIMENSION ||
-        height > D3D11_REQ_TEXTURE2D_U_OR_V_DIMENSION)
+    // A side of up to the limit, a power of two, is padded to no more than itself.
+    if (image.width > D3D11_REQ_TEXTURE2D_U_OR_V_DIMENSION ||
+        image.height > D3D11_REQ_TEXTURE2D_U_OR_V_DIMENSION)
         return nullptr;
-    const std::vector<std::vector<std::uint32_t>> levels = mipChain(image, width, height);
+    const wishwell::MipChain chain = wishwell::mipChain(image);
+    const int width = chain.width, height = chain.height;
+    const auto& levels = chain.levels;
+    if (levels.empty()) return nullptr;
     std::vector<D3D11_SUBRESOURCE_DATA> data(levels.size());
     for (std::size_t i = 0; i < levels.size(); ++i) {
         data[i].pSysMem = levels[i].data();
@@ -360,10 +312,12 @@ bool readyChain(HWND window, GpuWindow& gpu) {
             return false;
         shared->factory->MakeWindowAssociation(window, DXGI_MWA_NO_ALT_ENTER);
         // Windows 8.1 and later; Wine offers no IDXGISwapChain2, and the frame clock paces there.
+        HANDLE given = nullptr;
         if (ComPtr<IDXGISwapChain2> chain2; SUCCEEDED(gpu.chain.As(&chain2))) {
             chain2->SetMaximumFrameLatency(1);
-            gpu.waitable = chain2->GetFrameLatencyWaitableObject();
+            given = chain2->GetFrameLatencyWaitableObject();
         }
+        gpu.waitable = frameLatencyObject(given);
         gpu.device = generation;
         D3D11_QUERY_DESC query = {D3D11_QUERY_EVENT, 0};
         gpu.finished.Reset();
@@ -547,6 +501,17 @@ bool showOnGpu(HWND window, ViewState& view, unsigned interval) {
         }
     } catch (...) {
         return false;
+    }
+}
+
+void uploadAhead(const ViewState& view, Sprite& sprite) {
+    if (!view.gpu || !shared || givenUp || sprite.prepared.width < 1 || sprite.prepared.height < 1)
+        return;
+    try {
+        if (!sprite.texture || sprite.texture->device != generation)
+            sprite.texture = upload(sprite.prepared);
+    } catch (...) {
+        // The frame that first draws the sprite uploads it.
     }
 }
 

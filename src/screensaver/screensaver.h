@@ -156,7 +156,7 @@ float bannerEmSize(int width);
 // Draws "SAMPLE INTENTIONS" in the lower left corner of a width x height frame.
 void drawBanner(Gdiplus::GpGraphics* graphics, int width, int height);
 
-// ---- Display window records and frame composition (display.cpp) ---------------------------
+// ---- Display window records (display.cpp) and frame composition (frame.cpp) ---------------
 // The off-screen frame: a top-down 32-bit premultiplied ARGB DIB section selected into a memory
 // DC, drawn into directly and copied to the window with BitBlt.
 struct BackBuffer {
@@ -213,6 +213,11 @@ bool planFrame(ViewState& view, int width, int height, double t);
 // Composes the frame at frame time t (seconds) for a client area of width x height into the
 // view's back buffer. False when there is nothing to show: an empty area or no back buffer.
 bool composeFrame(ViewState& view, int width, int height, double t);
+// Builds one sprite of the next page when a page change is near, as a frame does, for a frame
+// clock tick whose frame waits for the GPU: the page change then finds the next page built.
+void buildNextPage(ViewState& view, double t);
+// Blackens the back buffer after a frame that failed, to be copied whole to the screen.
+void blankFrame(ViewState& view);
 
 // The display's frame timer: started when a window is made and whenever it can be seen again,
 // then with a frame at once.
@@ -239,11 +244,17 @@ extern DrawPath drawPath;
 extern HMODULE (*loadSystemLibrary)(const char* name);
 // What a swap chain's Present reported, unless a test reports something else.
 extern HRESULT (*presentReported)(HRESULT result);
+// The swap chain's frame-latency waitable object, null where Windows gives none, unless a test
+// gives one of its own; the window owns and closes what this returns.
+extern HANDLE (*frameLatencyObject)(HANDLE given);
 // The window's swap chain on the process's one device; null when it must draw on the processor.
 GpuWindowOwner openGpuWindow(HWND window);
 // Draws view.copies on a black frame and presents it with that sync interval. A lost device is
 // made again once in a run; false when the window must draw on the processor from now on.
 bool showOnGpu(HWND window, ViewState& view, unsigned interval);
+// Uploads the sprite's texture, where the window draws on the GPU, ahead of the frame that first
+// draws it: a page change then uploads nothing.
+void uploadAhead(const ViewState& view, Sprite& sprite);
 // Whether the GPU is still drawing the window's last frame, where no frame-latency object says
 // so: its next frame then waits for a later tick instead of blocking the thread in Present. After
 // eight ticks in a row, about a quarter of a second, the frame is drawn anyway.

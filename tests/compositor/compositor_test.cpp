@@ -414,4 +414,32 @@ TEST(Compositor, DrawsNothingWhereThereIsNothingToDraw) {
     }
 }
 
+// A GPU's levels: the image as it is, padded with transparency to powers of two, and each smaller
+// level keeping the average ink of the one above it, down to 1 x 1.
+TEST(Compositor, EveryMipLevelKeepsTheInkOfTheOneAbove) {
+    const Picture image = detailed();
+    const auto chain =
+        wishwell::mipChain(wishwell::prepareImage(image.pixels.data(), 65, 48, image.width));
+    ASSERT_EQ(chain.width, 128);
+    ASSERT_EQ(chain.height, 64);
+    ASSERT_EQ(chain.levels.size(), 8u);
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 128; ++x)
+            ASSERT_EQ(chain.levels[0][static_cast<std::size_t>(y) * 128 + x],
+                      x < 65 && y < 48 ? image.at(x, y) : 0u)
+                << x << ", " << y;
+    for (std::size_t level = 1; level < chain.levels.size(); ++level)
+        for (int k = 0; k < 4; ++k) {
+            const auto meanOf = [&](std::size_t i) {
+                double sum = 0;
+                for (const Pixel p : chain.levels[i])
+                    sum += channel(p, k);
+                return sum / static_cast<double>(chain.levels[i].size());
+            };
+            // Each pixel rounds its average by at most half a level.
+            EXPECT_NEAR(meanOf(level), meanOf(level - 1), 0.5)
+                << "level " << level << ", channel " << k;
+        }
+}
+
 } // namespace

@@ -806,4 +806,47 @@ TEST_F(Frame, APausedGpuWindowPresentsNothing) {
     EXPECT_EQ(presents, 1);
 }
 
+TEST_F(Frame, APacedWindowDrawsWhenItsSwapChainSignalsAlone) {
+    // Where the swap chain waits for the display's refresh (Windows), no timer brings frames. At
+    // 144 Hz a frame stays five refreshes, presented for three and again for two: every second
+    // signal composes. A window nobody can see is not waited on.
+    collection = intentions(3);
+    drawPath = DrawPath::gpu;
+    const decltype(frameLatencyObject) given = frameLatencyObject;
+    frameLatencyObject = [](HANDLE) { return CreateSemaphoreW(nullptr, 1, 1, nullptr); };
+    HWND window = openWindow(false, 320, 240);
+    frameLatencyObject = given;
+    ASSERT_TRUE(window && recordOf(window));
+    ViewState& state = stateOf(window);
+    ASSERT_TRUE(state.gpu) << "no Direct3D 11 device";
+    EXPECT_EQ(state.timerPeriod, 0u) << "a frame timer beside the swap chain";
+    state.pacing = wishwell::pacingFor(144);
+    presents = 0;
+    presentReported = [](HRESULT result) {
+        ++presents;
+        return realPresent(result);
+    };
+    const FixedMotion clock;
+    motionTime = 1.0;
+    SendMessageW(window, WM_PAINT, 0, 0);
+    std::vector<HANDLE> handles;
+    std::vector<HWND> windows;
+    std::vector<int> composedOn;
+    for (int signal = 0; signal < 6; ++signal) {
+        frameWaits(handles, windows);
+        ASSERT_EQ(windows, std::vector<HWND>{window});
+        const double before = state.lastFrame;
+        motionTime += 1 / 60.0;
+        frameSignalled(window);
+        if (state.lastFrame != before) composedOn.push_back(signal);
+    }
+    presentReported = realPresent;
+    EXPECT_EQ(presents, 7);
+    EXPECT_EQ(composedOn, (std::vector<int>{1, 3, 5}));
+    EXPECT_EQ(state.lastFrame, motionTime) << "the motion's time read afresh";
+    state.displayOff = true;
+    frameWaits(handles, windows);
+    EXPECT_TRUE(handles.empty());
+}
+
 } // namespace
