@@ -781,6 +781,15 @@ TEST_F(Frame, WhereTheGpuFailsTheProcessorDraws) {
     }
 }
 
+// Counts the presents from now on, until presentReported is given back.
+void countPresents() {
+    presents = 0;
+    presentReported = [](HRESULT result) {
+        ++presents;
+        return realPresent(result);
+    };
+}
+
 TEST_F(Frame, APausedGpuWindowPresentsNothing) {
     // While nobody can see it, neither its paints nor its frame clock present.
     collection = intentions(3);
@@ -788,11 +797,7 @@ TEST_F(Frame, APausedGpuWindowPresentsNothing) {
     HWND window = openWindow(false, 320, 240);
     ASSERT_TRUE(window && recordOf(window));
     ASSERT_TRUE(stateOf(window).gpu) << "no Direct3D 11 device";
-    presents = 0;
-    presentReported = [](HRESULT result) {
-        ++presents;
-        return realPresent(result);
-    };
+    countPresents();
     const FixedMotion clock;
     motionTime = 1.0;
     SendMessageW(window, WM_PAINT, 0, 0);
@@ -821,11 +826,7 @@ TEST_F(Frame, APacedWindowDrawsWhenItsSwapChainSignalsAlone) {
     ASSERT_TRUE(state.gpu) << "no Direct3D 11 device";
     EXPECT_EQ(state.timerPeriod, 0u) << "a frame timer beside the swap chain";
     state.pacing = wishwell::pacingFor(144);
-    presents = 0;
-    presentReported = [](HRESULT result) {
-        ++presents;
-        return realPresent(result);
-    };
+    countPresents();
     const FixedMotion clock;
     motionTime = 1.0;
     SendMessageW(window, WM_PAINT, 0, 0);
