@@ -56,6 +56,11 @@ wishwell::Surface surfaceOf(BackBuffer& buffer) {
     return {buffer.pixels, buffer.width, buffer.height, buffer.width};
 }
 
+// The samples while the settings window shows them, the user's own collection otherwise.
+const wishwell::Collection& shownCollection() {
+    return showSample ? previewCollection : collection;
+}
+
 bool samePage(const wishwell::Page& page, const std::vector<std::uint64_t>& shown) {
     if (page.count != shown.size()) return false;
     return std::equal(shown.begin(), shown.end(), page.index);
@@ -223,7 +228,7 @@ bool composeFrame(ViewState& view, int width, int height, double t) {
 bool planFrame(ViewState& view, int width, int height, double t) {
     view.copies.clear();
     if (width < 1 || height < 1) return false;
-    const wishwell::Collection& from = showSample ? previewCollection : collection;
+    const wishwell::Collection& from = shownCollection();
     const wishwell::Page page = wishwell::pageAt(t, from.items.size());
     // A rebuild cut short by a failure leaves shown as it was, so the next frame starts over.
     if (!spritesReady(view, page)) rebuildSprites(view, from, page);
@@ -234,7 +239,7 @@ bool planFrame(ViewState& view, int width, int height, double t) {
 }
 
 void buildNextPage(ViewState& view, double t) {
-    buildAhead(view, showSample ? previewCollection : collection, t);
+    buildAhead(view, shownCollection(), t);
 }
 
 void blankFrame(ViewState& view) {
