@@ -15,7 +15,9 @@ unsigned nextTimerPeriod(unsigned period, double elapsed, unsigned firings) {
     if (!std::isfinite(elapsed) || elapsed < 0 || firings == 0) return period;
     if (period == everyTickPeriod && firings >= 2 && elapsed / firings < fasterThanTicks)
         return frameTimerPeriod;
-    if (period == frameTimerPeriod && elapsed > thirdTick) return everyTickPeriod;
+    // Only a frame that came at its first firing says how late the timer fires: firings that
+    // composed nothing (the GPU still drawing the frame before) stretch the gap by themselves.
+    if (period == frameTimerPeriod && elapsed > thirdTick && firings == 1) return everyTickPeriod;
     return period;
 }
 

@@ -37,7 +37,8 @@ bool frameDue(double last, double now);
 
 // The timer's period after a frame composed elapsed seconds after the one before, with firings
 // firings between them: firings that come faster than the default tick allows mean a finer tick,
-// and a frame that took a third default tick at frameTimerPeriod means the default tick is back.
+// and a frame that took a third default tick at frameTimerPeriod, at its first firing, means the
+// default tick is back.
 unsigned nextTimerPeriod(unsigned period, double elapsed, unsigned firings);
 
 // Where the display presents through a swap chain that waits for the display's refresh, each

@@ -78,6 +78,9 @@ struct MipChain {
     std::vector<std::vector<Pixel>> levels;
 };
 MipChain mipChain(const PreparedImage& image);
+// The same into a chain whose levels' memory is kept from the image before: uploading one image
+// after another then touches no fresh memory.
+void fillMipChain(const PreparedImage& image, MipChain& chain);
 
 // Where one copy of an image goes: scaled to width x height and then by scale, turned by
 // rotation degrees (clockwise on screen) about its centre, with its centre at (x, y). Frame

@@ -27,10 +27,11 @@ Pixel pixelOf(std::uint64_t lanes) {
                                                          << 8;
 }
 
-// Each pixel the rounded average of the 2 x 2 pixels of the level above it; a side of 1 stays 1.
-std::vector<Pixel> halved(const std::vector<Pixel>& above, int width, int height) {
+// Each pixel of level the rounded average of the 2 x 2 pixels of the level above it; a side of 1
+// stays 1.
+void halve(const std::vector<Pixel>& above, int width, int height, std::vector<Pixel>& level) {
     const int w = std::max(width / 2, 1), h = std::max(height / 2, 1);
-    std::vector<Pixel> level(static_cast<std::size_t>(w) * h);
+    level.resize(static_cast<std::size_t>(w) * h);
     constexpr std::uint64_t half = 0x0002000200020002u, channels = 0x00FF00FF00FF00FFu;
     for (int y = 0; y < h; ++y) {
         const Pixel* top = above.data() + static_cast<std::size_t>(2 * y) * width;
@@ -44,17 +45,30 @@ std::vector<Pixel> halved(const std::vector<Pixel>& above, int width, int height
             row[x] = pixelOf(sum >> 2 & channels);
         }
     }
-    return level;
 }
 
 } // namespace
 
 MipChain mipChain(const PreparedImage& image) {
     MipChain chain;
-    if (image.width < 1 || image.height < 1) return chain;
+    fillMipChain(image, chain);
+    return chain;
+}
+
+void fillMipChain(const PreparedImage& image, MipChain& chain) {
+    chain.width = chain.height = 0;
+    if (image.width < 1 || image.height < 1) {
+        chain.levels.clear();
+        return;
+    }
     int width = chain.width = powerOfTwoFrom(image.width);
     int height = chain.height = powerOfTwoFrom(image.height);
-    std::vector<Pixel> base(static_cast<std::size_t>(width) * height, 0u);
+    std::size_t levels = 1;
+    for (int w = width, h = height; w > 1 || h > 1; w = std::max(w / 2, 1), h = std::max(h / 2, 1))
+        ++levels;
+    chain.levels.resize(levels);
+    std::vector<Pixel>& base = chain.levels[0];
+    base.assign(static_cast<std::size_t>(width) * height, 0u);
     // A band of columns at a time, so that both the planes and the rows are read and written in
     // order.
     constexpr int band = 16;
@@ -70,13 +84,11 @@ MipChain mipChain(const PreparedImage& image) {
             }
         }
     }
-    chain.levels.push_back(std::move(base));
-    while (width > 1 || height > 1) {
-        chain.levels.push_back(halved(chain.levels.back(), width, height));
+    for (std::size_t i = 1; i < levels; ++i) {
+        halve(chain.levels[i - 1], width, height, chain.levels[i]);
         width = std::max(width / 2, 1);
         height = std::max(height / 2, 1);
     }
-    return chain;
 }
 
 } // namespace wishwell

@@ -21,6 +21,8 @@ using namespace Gdiplus::DllExports;
 namespace {
 
 constexpr wishwell::Pixel black = 0xFF000000u;
+// The memory every sprite is drawn in before its pixels are prepared.
+std::vector<wishwell::Pixel> spriteMemory;
 
 HBITMAP frameBitmap(const BITMAPINFO& info, void** pixels) {
     return CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, pixels, nullptr, 0);
@@ -76,8 +78,9 @@ wishwell::PreparedImage preparedPixels(GpBitmap* bitmap) {
 }
 
 Sprite preparedSprite(const wishwell::Item& item) {
-    Sprite sprite = buildSprite(item);
+    Sprite sprite = buildSprite(item, spriteMemory);
     sprite.prepared = preparedPixels(sprite.bitmap.get());
+    sprite.bitmap.reset();
     return sprite;
 }
 

@@ -57,6 +57,7 @@ namespace {
 
 constexpr std::size_t mostQuads = 3 * wishwell::pageCapacity + 1; // every copy, and the banner
 constexpr UINT chainFlags = DXGI_SWAP_CHAIN_FLAG_FRAME_LATENCY_WAITABLE_OBJECT;
+constexpr UINT uploadBand = 64 * 1024; // bytes
 
 struct Vertex {
     float x, y; // clip space
@@ -104,6 +105,9 @@ int windowsOnGpu = 0;
 // every window draws on the processor until the last of them is gone.
 bool remade = false;
 bool givenUp = false;
+// Every upload's mip chain, in the memory of the one before: fresh pages would cost a fault for
+// every 4 KB, on Windows too.
+wishwell::MipChain uploadChain;
 
 // The libraries stay loaded once loaded: a driver's threads may outlive the device.
 template <typename Function> Function entryPoint(const char* library, const char* name) {
@@ -226,15 +230,10 @@ GpuTextureOwner upload(const wishwell::PreparedImage& image) {
     if (image.width > D3D11_REQ_TEXTURE2D_U_OR_V_DIMENSION ||
         image.height > D3D11_REQ_TEXTURE2D_U_OR_V_DIMENSION)
         return nullptr;
-    const wishwell::MipChain chain = wishwell::mipChain(image);
-    const int width = chain.width, height = chain.height;
-    const auto& levels = chain.levels;
+    wishwell::fillMipChain(image, uploadChain);
+    const int width = uploadChain.width, height = uploadChain.height;
+    const auto& levels = uploadChain.levels;
     if (levels.empty()) return nullptr;
-    std::vector<D3D11_SUBRESOURCE_DATA> data(levels.size());
-    for (std::size_t i = 0; i < levels.size(); ++i) {
-        data[i].pSysMem = levels[i].data();
-        data[i].SysMemPitch = static_cast<UINT>(std::max(width >> i, 1) * 4);
-    }
     D3D11_TEXTURE2D_DESC description{};
     description.Width = static_cast<UINT>(width);
     description.Height = static_cast<UINT>(height);
@@ -242,13 +241,26 @@ GpuTextureOwner upload(const wishwell::PreparedImage& image) {
     description.ArraySize = 1;
     description.Format = DXGI_FORMAT_B8G8R8A8_UNORM;
     description.SampleDesc.Count = 1;
-    description.Usage = D3D11_USAGE_IMMUTABLE;
+    description.Usage = D3D11_USAGE_DEFAULT;
     description.BindFlags = D3D11_BIND_SHADER_RESOURCE;
     ComPtr<ID3D11Texture2D> texture;
     GpuTextureOwner made(new GpuTexture);
-    if (FAILED(shared->device->CreateTexture2D(&description, data.data(), &texture)) ||
+    if (FAILED(shared->device->CreateTexture2D(&description, nullptr, &texture)) ||
         FAILED(shared->device->CreateShaderResourceView(texture.Get(), nullptr, &made->view)))
         return nullptr;
+    // In bands of at most 64 KB: Wine's Direct3D copies what it is given, and a copy of a whole
+    // level would take fresh pages from the heap at every upload, where small ones reuse its own.
+    for (std::size_t i = 0; i < levels.size(); ++i) {
+        const UINT w = static_cast<UINT>(std::max(width >> i, 1));
+        const UINT h = static_cast<UINT>(std::max(height >> i, 1));
+        const UINT band = std::max<UINT>(1, uploadBand / (w * 4));
+        for (UINT top = 0; top < h; top += band) {
+            const D3D11_BOX box = {0, top, 0, w, std::min(top + band, h), 1};
+            shared->context->UpdateSubresource(texture.Get(), static_cast<UINT>(i), &box,
+                                               levels[i].data() + static_cast<std::size_t>(top) * w,
+                                               w * 4, 0);
+        }
+    }
     made->device = generation;
     made->right = static_cast<float>(image.width) / width;
     made->bottom = static_cast<float>(image.height) / height;

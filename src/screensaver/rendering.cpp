@@ -22,6 +22,9 @@ constexpr float measuringHeight = 20000;
 constexpr float fittingHeight = 570;
 constexpr int fittingAttempts = 45;
 
+// The memory every shadow is drawn in: fresh pages would cost a fault for every 4 KB.
+std::vector<wishwell::Pixel> shadowMemory;
+
 std::u16string utf16(const std::wstring& text) {
     return std::u16string(text.begin(), text.end());
 }
@@ -220,17 +223,19 @@ void drawExtrusion(GpBitmap* sprite, GpPath* path, const wishwell::Look& look) {
     UINT width = 0, height = 0;
     GdipGetImageWidth(sprite, &width);
     GdipGetImageHeight(sprite, &height);
+    shadowMemory.assign(static_cast<std::size_t>(width) * height, 0u);
     GpBitmap* rawShadow = nullptr;
-    GdipCreateBitmapFromScan0(static_cast<INT>(width), static_cast<INT>(height), 0,
-                              PixelFormat32bppPARGB, nullptr, &rawShadow);
+    GdipCreateBitmapFromScan0(static_cast<INT>(width), static_cast<INT>(height),
+                              static_cast<INT>(width) * 4, PixelFormat32bppPARGB,
+                              reinterpret_cast<BYTE*>(shadowMemory.data()), &rawShadow);
     const owners::Bitmap shadow(rawShadow);
     if (!shadow) return;
-    clearToTransparent(shadow.get());
     {
         const owners::Graphics graphics = spriteGraphics(shadow.get());
         const owners::Brush brush = solidBrush(look.shadowColour);
         GdipFillPath(graphics.get(), brush.get(), path);
     }
+    // Read through a lock, the documented way to a bitmap's pixels, though they are that memory.
     const owners::LockedBits from(shadow.get());
     const owners::LockedBits to(sprite, ImageLockModeRead | ImageLockModeWrite);
     if (!from.bits() || !to.bits()) return;
@@ -238,9 +243,9 @@ void drawExtrusion(GpBitmap* sprite, GpPath* path, const wishwell::Look& look) {
     const int h = std::min(from.height(), to.height());
     wishwell::Surface target = {reinterpret_cast<wishwell::Pixel*>(to.bits()), w, h,
                                 to.stride() / 4};
-    const auto* shadowPixels = reinterpret_cast<const wishwell::Pixel*>(from.bits());
+    const auto* shadowDrawn = reinterpret_cast<const wishwell::Pixel*>(from.bits());
     for (int i = 6; i >= 1; --i)
-        wishwell::layImage(target, shadowPixels, w, h, from.stride() / 4, i,
+        wishwell::layImage(target, shadowDrawn, w, h, from.stride() / 4, i,
                            look.shadowRises ? -i : i);
 }
 
@@ -380,7 +385,10 @@ int spriteHeightFor(float outlineBottom) {
     return static_cast<int>(std::clamp(height, 140.0, 1100.0));
 }
 
-Sprite buildSprite(const std::wstring& text, const wishwell::Look& look) {
+namespace {
+
+Sprite drawSprite(const std::wstring& text, const wishwell::Look& look,
+                  std::vector<wishwell::Pixel>* memory) {
     const Typeface face = typefaceFor(look, text);
     const INT direction = directionFlags(text);
     const TextSetup setup = textSetup(direction);
@@ -405,11 +413,18 @@ Sprite buildSprite(const std::wstring& text, const wishwell::Look& look) {
     sprite.width = spriteWidth;
     sprite.height = static_cast<float>(height);
     GpBitmap* bitmap = nullptr;
-    GdipCreateBitmapFromScan0(static_cast<INT>(spriteWidth), height, 0, PixelFormat32bppPARGB,
-                              nullptr, &bitmap);
+    if (memory) {
+        memory->assign(static_cast<std::size_t>(spriteWidth) * height, 0u);
+        GdipCreateBitmapFromScan0(static_cast<INT>(spriteWidth), height,
+                                  static_cast<INT>(spriteWidth) * 4, PixelFormat32bppPARGB,
+                                  reinterpret_cast<BYTE*>(memory->data()), &bitmap);
+    } else {
+        GdipCreateBitmapFromScan0(static_cast<INT>(spriteWidth), height, 0, PixelFormat32bppPARGB,
+                                  nullptr, &bitmap);
+        if (bitmap) clearToTransparent(bitmap);
+    }
     sprite.bitmap.reset(bitmap);
     if (!bitmap) return sprite;
-    clearToTransparent(bitmap);
     if (look.hasShadow) drawExtrusion(bitmap, path.get(), look);
     const owners::Graphics graphics = spriteGraphics(bitmap);
     if (!graphics) return sprite;
@@ -425,8 +440,18 @@ Sprite buildSprite(const std::wstring& text, const wishwell::Look& look) {
     return sprite;
 }
 
+} // namespace
+
+Sprite buildSprite(const std::wstring& text, const wishwell::Look& look) {
+    return drawSprite(text, look, nullptr);
+}
+
 Sprite buildSprite(const wishwell::Item& item) {
-    return buildSprite(widen(item.text), wishwell::lookFor(item.animation, item.theme));
+    return drawSprite(widen(item.text), wishwell::lookFor(item.animation, item.theme), nullptr);
+}
+
+Sprite buildSprite(const wishwell::Item& item, std::vector<wishwell::Pixel>& memory) {
+    return drawSprite(widen(item.text), wishwell::lookFor(item.animation, item.theme), &memory);
 }
 
 float bannerEmSize(int width) {

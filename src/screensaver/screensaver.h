@@ -113,7 +113,7 @@ using GpuWindowOwner = std::unique_ptr<GpuWindow, GpuRelease>;
 
 // One intention rendered once per page into a transparent 420-pixel-wide image.
 struct Sprite {
-    owners::Bitmap bitmap; // premultiplied ARGB
+    owners::Bitmap bitmap; // premultiplied ARGB; the display keeps only prepared
     float width = 0;
     float height = 0;
     wishwell::PreparedImage prepared; // its pixels, read once, ready to be drawn every frame
@@ -150,6 +150,10 @@ int spriteHeightFor(float outlineBottom);
 
 Sprite buildSprite(const wishwell::Item& item);
 Sprite buildSprite(const std::wstring& text, const wishwell::Look& look);
+// The same drawn in memory that every build reuses, its bitmap valid until the next build there:
+// each sprite a page change builds would otherwise take a megabyte or two of fresh pages, a
+// fault for every 4 KB.
+Sprite buildSprite(const wishwell::Item& item, std::vector<wishwell::Pixel>& memory);
 
 // The banner's em size in pixels on a frame of that width.
 float bannerEmSize(int width);

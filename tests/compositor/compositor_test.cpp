@@ -440,6 +440,11 @@ TEST(Compositor, EveryMipLevelKeepsTheInkOfTheOneAbove) {
             EXPECT_NEAR(meanOf(level), meanOf(level - 1), 0.5)
                 << "level " << level << ", channel " << k;
         }
+    // A chain whose memory held a larger, opaque image, as every upload reuses it, holds the same.
+    wishwell::MipChain reused{1, 1, std::vector(12, std::vector<Pixel>(9000, 0xFFFFFFFFu))};
+    wishwell::fillMipChain(wishwell::prepareImage(image.pixels.data(), 65, 48, image.width),
+                           reused);
+    EXPECT_EQ(reused.levels, chain.levels);
 }
 
 } // namespace

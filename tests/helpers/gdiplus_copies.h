@@ -18,6 +18,14 @@ inline void drawCopiesWithGdiplus(Gdiplus::GpGraphics* graphics, const ViewState
     const double fade = wishwell::pageFade(t, collection.items.size());
     for (std::size_t j = 0; j < page.count; ++j) {
         const Sprite& sprite = view.sprites.at(page.index[j]);
+        // The display keeps only the prepared pixels, which the first mip level holds row by row.
+        wishwell::MipChain pixels = wishwell::mipChain(sprite.prepared);
+        if (pixels.levels.empty()) continue;
+        GpBitmap* rawBitmap = nullptr;
+        GdipCreateBitmapFromScan0(sprite.prepared.width, sprite.prepared.height, pixels.width * 4,
+                                  PixelFormat32bppPARGB,
+                                  reinterpret_cast<BYTE*>(pixels.levels[0].data()), &rawBitmap);
+        const owners::Bitmap bitmap(rawBitmap);
         const std::uint32_t seed = wishwell::seedOf(collection.items[page.index[j]].id);
         const wishwell::Size size =
             wishwell::drawnSize(sprite.width, sprite.height, width, height, reduced, page.count);
@@ -45,9 +53,8 @@ inline void drawCopiesWithGdiplus(Gdiplus::GpGraphics* graphics, const ViewState
                                               nullptr, ColorMatrixFlagsDefault);
             const REAL w = static_cast<REAL>(size.width);
             const REAL h = static_cast<REAL>(size.height);
-            GdipDrawImageRectRect(graphics, sprite.bitmap.get(), -w / 2, -h / 2, w, h, 0, 0,
-                                  sprite.width, sprite.height, UnitPixel, attributes, nullptr,
-                                  nullptr);
+            GdipDrawImageRectRect(graphics, bitmap.get(), -w / 2, -h / 2, w, h, 0, 0, sprite.width,
+                                  sprite.height, UnitPixel, attributes, nullptr, nullptr);
             GdipRestoreGraphics(graphics, state);
         }
     }

@@ -82,18 +82,15 @@ protected:
     static const ViewState* recordOf(HWND window) {
         return reinterpret_cast<const ViewState*>(GetWindowLongPtrW(window, GWLP_USERDATA));
     }
-    // Puts a pixel into every cached sprite; a rebuilt sprite comes without it.
+    // Puts a byte into every cached sprite's transparent border; a rebuilt sprite comes without.
     void markSprites() {
         for (auto& [index, sprite] : view.sprites)
-            GdipBitmapSetPixel(sprite.bitmap.get(), 0, 0, 0xFF123456);
+            sprite.prepared.planes.at(0) = 0x5A;
     }
     std::size_t markedSprites() const {
         std::size_t marked = 0;
-        for (const auto& [index, sprite] : view.sprites) {
-            ARGB colour = 0;
-            GdipBitmapGetPixel(sprite.bitmap.get(), 0, 0, &colour);
-            if (colour == 0xFF123456) ++marked;
-        }
+        for (const auto& [index, sprite] : view.sprites)
+            if (sprite.prepared.planes.at(0) == 0x5A) ++marked;
         return marked;
     }
     ULONG_PTR token = 0;

@@ -515,11 +515,17 @@ TEST_F(SpriteTest, OneLineSpriteEqualsTheStepByStepDrawing) {
                  {"wordart", "blues"},
                  {"legacy", "rainbow"},
                  {"wordart", "purple"}};
+    std::vector<wishwell::Pixel> memory;
     for (const auto& which : looks) {
         SCOPED_TRACE(std::string(which.animation) + " " + which.theme);
         const wishwell::Look& look = wishwell::lookFor(which.animation, which.theme);
         const Pixels expected = drawnStepByStep(L"I am here.", look);
         const Pixels actual = pixelsOf(buildSprite(L"I am here.", look).bitmap.get());
+        // Again in the memory the display reuses, after a larger sprite with a shadow.
+        buildSprite(wishwell::Item{"", "I am ready for big things, today.", "wordart", "horizon"},
+                    memory);
+        const wishwell::Item item{"", "I am here.", which.animation, which.theme};
+        EXPECT_EQ(pixelsOf(buildSprite(item, memory).bitmap.get()).argb, actual.argb);
         ASSERT_EQ(actual.height, expected.height);
         int differing = 0;
         for (std::size_t i = 0; i < actual.argb.size(); ++i)
