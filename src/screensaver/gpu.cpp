@@ -106,7 +106,7 @@ int windowsOnGpu = 0;
 bool remade = false;
 bool givenUp = false;
 // Every upload's mip chain, in the memory of the one before: fresh pages would cost a fault for
-// every 4 KB, on Windows too.
+// every 4 KB, on Windows too. Released with the device.
 wishwell::MipChain uploadChain;
 
 // The libraries stay loaded once loaded: a driver's threads may outlive the device.
@@ -475,6 +475,7 @@ GpuWindow::~GpuWindow() {
     if (waitable) CloseHandle(waitable);
     if (--windowsOnGpu == 0) {
         shared.reset();
+        uploadChain = {};
         remade = false;
         givenUp = false;
     }
